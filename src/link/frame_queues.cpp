@@ -1,0 +1,60 @@
+#include "link/frame_queues.h"
+
+#include "platform/failure.h"
+
+namespace cvm6 {
+
+FramePtr MakeNotice(std::uint16_t id) {
+  FramePtr notice(new (std::nothrow) Frame);
+  if (!notice) return nullptr;
+  notice->payload.reset(new (std::nothrow) std::uint8_t[2]);
+  if (!notice->payload) return nullptr;
+  notice->destination = kNoAddress;
+  notice->source = kNoAddress;
+  notice->ackWanted = 0;
+  notice->length = 2;
+  notice->payload[0] = static_cast<std::uint8_t>(id & 0xFF);
+  notice->payload[1] = static_cast<std::uint8_t>(id >> 8);
+  return notice;
+}
+
+CFrameQueues::~CFrameQueues() {
+  FreeAll(m_received);
+  FreeAll(m_transmit);
+}
+
+void CFrameQueues::FreeAll(Queue& queue) {
+  while (FramePtr frame = Take(queue)) {
+  }
+}
+
+// A queue whose head and tail disagree has been damaged; it is left exactly as found.
+void CFrameQueues::Append(Queue& queue, FramePtr frame) {
+  frame->next = nullptr;
+  std::lock_guard<std::mutex> guard(queue.lock);
+  if (!queue.head && !queue.tail) {
+    queue.head = queue.tail = frame.release();
+  } else if (queue.head && queue.tail) {
+    queue.tail->next = frame.get();
+    queue.tail = frame.release();
+  } else {
+    ThrowCode(1002);
+  }
+}
+
+FramePtr CFrameQueues::Take(Queue& queue) {
+  std::lock_guard<std::mutex> guard(queue.lock);
+  if (!queue.head && !queue.tail) return nullptr;
+  if (!queue.head || !queue.tail) ThrowCode(1002);
+  FramePtr result(queue.head);
+  queue.head = result->next;
+  if (!queue.head) queue.tail = nullptr;
+  return result;
+}
+
+void CFrameQueues::AppendReceived(FramePtr frame) { Append(m_received, std::move(frame)); }
+FramePtr CFrameQueues::TakeReceived() { return Take(m_received); }
+void CFrameQueues::AppendTransmit(FramePtr frame) { Append(m_transmit, std::move(frame)); }
+FramePtr CFrameQueues::TakeTransmit() { return Take(m_transmit); }
+
+}  // namespace cvm6

@@ -1,0 +1,115 @@
+#pragma once
+// CLink keeps a live, checked link over one serial port with two threads:
+//   receiver    — the only reader of the port: decodes units, checks CRCs, appends good
+//                 frames to the receive queue and turns control bytes into events;
+//   transmitter — the only writer: wake/sync handshake while down; while up, one pass per
+//                 ready event (lowest index first): ACK/NAK on the receiver's behalf, sync
+//                 answers, stop-and-wait sending with resend on NAK, keep-alive on quiet.
+// Link changes reach the node in band, as notice frames (255 -> 255, message 15 up,
+// 14 down) on the receive queue.
+//
+// Threading rule: Start, Stop, IsActive, QueueTransmit and TakeReceived belong to one
+// owner thread (the window's); the two link threads never touch anything else.
+#include <atomic>
+#include <cstdint>
+#include <thread>
+
+#include "link/frame_queues.h"
+#include "platform/sync.h"
+
+namespace cvm6 {
+
+class CSerialPort;
+
+constexpr std::uint16_t kNoticeNowInactive = 0x0E;
+constexpr std::uint16_t kNoticeNowActive = 0x0F;
+
+// The link's time limits. The programs always use the defaults; tests pass shorter ones.
+struct LinkLimits {
+  std::uint32_t wakeIntervalMs = 100;   // down: a wake burst each time this passes quietly
+  std::uint32_t keepAliveMs = 1000;     // up: keep-alive (or resend) after this much quiet
+  std::uint32_t readTimeoutMs = 8000;   // receiver: silence that takes the link down
+};
+
+struct LinkCounters {
+  std::uint32_t rxUnacked, rxUnackedCrcErrors, rxAckedCrcErrors, rxDuplicates, txUnacked, txAcked,
+      rxTimeouts, linkSyncs, rxBadControl;
+};
+
+class CLink : public CFrameQueues {
+ public:
+  explicit CLink(LinkLimits limits = {});
+  ~CLink();
+
+  // False when already started. Throws 1202 when a thread cannot be created; the link
+  // is then left not started, with no thread running.
+  bool Start(CSerialPort* port);
+  // False when not started; otherwise returns once both threads have ended.
+  bool Stop();
+  bool IsActive() const { return m_active.load(); }
+  bool IsStarted() const { return m_started; }
+  // True once a thread of this start has ended on a failure it cannot recover from
+  // (the port failed for good: an unplugged adapter). Cleared by Start.
+  bool HasFailed() const { return m_failed.load(); }
+
+  void QueueTransmit(FramePtr frame);
+  using CFrameQueues::TakeReceived;
+
+  LinkCounters GetCounters() const;
+  const LinkLimits& Limits() const { return m_limits; }
+
+ private:
+  enum : int {
+    kAckRequest, kNakRequest, kWakeSeen, kSyncSeen, kAckSeen, kNakSeen, kBadControlSeen,
+    kReceiveTimeout, kTransmitPending, kWaitObjects
+  };
+  class ReceiverSource;
+
+  void ReceiverThread();
+  void TransmitterThread();
+  void ReceiveLoop();
+  void TransmitLoop();
+  bool DownState();   // false when stopping
+  bool UpState();     // false when stopping
+  void LinkDown();
+  void Notice(std::uint16_t id);
+  void WriteBytes(const std::uint8_t* bytes, std::size_t count);
+  void WriteFrame(const Frame& frame, std::uint8_t sequence);
+  void Fail();
+
+  const LinkLimits m_limits;
+  CSerialPort* m_port = nullptr;
+  std::atomic<bool> m_active{false};
+  std::atomic<bool> m_failed{false};
+  bool m_started = false;
+  std::thread m_receiver;
+  std::thread m_transmitter;
+
+  // The wait array, in its fixed order (the index is the wait's result).
+  CEvent m_ackRequest{false, false};
+  CEvent m_nakRequest{false, false};
+  CEvent m_wakeSeen{false, false};
+  CEvent m_syncSeen{false, false};
+  CEvent m_ackSeen{false, false};
+  CEvent m_nakSeen{false, false};
+  CEvent m_badControlSeen{false, false};
+  CEvent m_receiveTimeout{false, false};
+  CSemaphore m_transmitPending{0, CSemaphore::kMaxCount};
+  // Not part of the protocol: lets Stop end the transmitter's wait at once.
+  CEvent m_stopRequest{true, false};
+
+  std::atomic<bool> m_stopReceiver{false};
+  std::atomic<bool> m_stopTransmitter{false};
+  CEvent m_receiverStopped{true, false};
+  CEvent m_transmitterStopped{true, false};
+
+  std::atomic<std::uint32_t> m_rxUnacked{0}, m_rxUnackedCrcErrors{0}, m_rxAckedCrcErrors{0},
+      m_rxDuplicates{0}, m_txUnacked{0}, m_txAcked{0}, m_rxTimeouts{0}, m_linkSyncs{0},
+      m_rxBadControl{0};
+
+  // Transmitter-thread state.
+  std::uint8_t m_txSequence = 1;
+  FramePtr m_outstanding;
+};
+
+}  // namespace cvm6

@@ -1,0 +1,181 @@
+// CSerialPort on POSIX termios. Any tty works, pseudo-terminals included, so the whole
+// program can be run against the device simulator without hardware.
+#include <fcntl.h>
+#include <linux/serial.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <mutex>
+
+#include "platform/failure.h"
+#include "port/serial_port.h"
+
+namespace cvm6 {
+namespace {
+
+speed_t SpeedFor(std::uint32_t baud) {
+  switch (baud) {
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    case 460800: return B460800;
+    case 921600: return B921600;
+    default: return 0;
+  }
+}
+
+// Raw 8N1 with no flow control of any kind; reads return what is there (the poll loop
+// does the waiting and the time-out).
+bool ApplyLineSettings(int fd, std::uint32_t baud, bool handshake) {
+  const speed_t speed = SpeedFor(baud);
+  termios tio{};
+  if (speed == 0 || tcgetattr(fd, &tio) != 0) return false;
+  cfmakeraw(&tio);
+  tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+  tio.c_cflag |= CS8 | CREAD | CLOCAL;
+  if (handshake) tio.c_cflag |= CRTSCTS;
+  tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+  tio.c_cc[VMIN] = 0;
+  tio.c_cc[VTIME] = 0;
+  if (cfsetispeed(&tio, speed) != 0 || cfsetospeed(&tio, speed) != 0) return false;
+  if (tcsetattr(fd, TCSANOW, &tio) != 0) return false;
+  tcflush(fd, TCIOFLUSH);
+  return true;
+}
+
+// DTR and RTS on. Pseudo-terminals have no modem lines and refuse the request.
+void RaiseModemLines(int fd) {
+  int lines = TIOCM_DTR | TIOCM_RTS;
+  (void)ioctl(fd, TIOCMBIS, &lines);
+}
+
+// USB adapters otherwise hold each short reply for their latency timer (16 ms on common
+// chips), which a stop-and-wait download pays on every block. Drivers without the
+// setting refuse it; that is fine.
+void AskForLowLatency(int fd) {
+  serial_struct serial{};
+  if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+    serial.flags |= ASYNC_LOW_LATENCY;
+    (void)ioctl(fd, TIOCSSERIAL, &serial);
+  }
+}
+
+}  // namespace
+
+CSerialPort::CSerialPort() = default;
+
+CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshake) {
+  m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (m_wakeFd < 0) ThrowCode(1103);
+  m_opened = false;
+
+  const std::string path = MapPortName(name ? name : "");
+  const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    m_openError = errno;
+    return;
+  }
+  // No sharing: the advisory lock keeps out every program that asks (root ignores
+  // TIOCEXCL, so the lock is what stops a second updater run as root).
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    m_openError = errno == EWOULDBLOCK ? EBUSY : errno;
+    close(fd);
+    return;
+  }
+  if (isatty(fd)) (void)ioctl(fd, TIOCEXCL);
+  if (!ApplyLineSettings(fd, baudRate, handshake)) {
+    close(fd);
+    close(m_wakeFd);
+    m_wakeFd = -1;
+    ThrowCode(1101, path + ": line settings refused");
+  }
+  if (!handshake) RaiseModemLines(fd);
+  AskForLowLatency(fd);
+  m_handle = fd;
+  m_opened = true;
+}
+
+CSerialPort::~CSerialPort() {
+  if (m_handle >= 0) close(m_handle);
+  if (m_wakeFd >= 0) close(m_wakeFd);
+}
+
+std::uint32_t CSerialPort::GetInfo() { return 0; }
+
+std::string CSerialPort::OpenErrorText() const { return DescribeOpenError(m_openError); }
+
+bool CSerialPort::IsOpen() { return m_handle >= 0; }
+
+bool CSerialPort::Close() {
+  if (m_handle < 0) return false;
+  // Wake any transfer that waits, then wait for it to leave before the descriptor goes.
+  const std::uint64_t one = 1;
+  if (m_wakeFd >= 0) (void)!write(m_wakeFd, &one, sizeof one);
+  std::unique_lock<std::shared_mutex> guard(m_closeLock);
+  if (m_handle < 0) return false;
+  flock(m_handle, LOCK_UN);
+  close(m_handle);
+  m_handle = -1;
+  return true;
+}
+
+void CSerialPort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
+  Transfer(true, static_cast<std::uint8_t*>(buffer), length, timeoutMs);
+}
+
+void CSerialPort::Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
+  Transfer(false, static_cast<std::uint8_t*>(const_cast<void*>(buffer)), length, timeoutMs);
+}
+
+void CSerialPort::Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
+  std::shared_lock<std::shared_mutex> guard(m_closeLock);
+  const int fd = m_handle;
+  if (fd < 0) ThrowCode(1102);
+  using Clock = std::chrono::steady_clock;
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  std::uint32_t done = 0;
+  while (done < length) {
+    int waitMs = -1;
+    if (timeoutMs != 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) ThrowCode(1105);
+      waitMs = static_cast<int>(left);
+    }
+    pollfd fds[2] = {{fd, static_cast<short>(reading ? POLLIN : POLLOUT), 0}, {m_wakeFd, POLLIN, 0}};
+    const int ready = poll(fds, 2, waitMs);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      ThrowCode(1101, "poll failed");
+    }
+    if (ready == 0) continue;  // time-out: checked at the top
+    if (fds[1].revents != 0) ThrowCode(1102);  // Close ended the wait
+    const short got = fds[0].revents;
+    if (got & POLLNVAL) ThrowCode(1102);
+    if (got & (reading ? POLLIN : POLLOUT)) {
+      const ssize_t n = reading ? ::read(fd, buffer + done, length - done) : ::write(fd, buffer + done, length - done);
+      if (n > 0) {
+        done += static_cast<std::uint32_t>(n);
+        continue;
+      }
+      if (n == 0 && reading) ThrowCode(1101, "end of file on the line");
+      if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      if (n < 0 && errno != EIO && errno != ENXIO && errno != EPIPE) ThrowCode(1104, "transfer refused");
+      ThrowCode(1101, "the line is gone");
+    }
+    if (got & (POLLHUP | POLLERR)) ThrowCode(1101, "hang-up on the line");
+  }
+}
+
+}  // namespace cvm6

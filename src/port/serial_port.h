@@ -1,0 +1,67 @@
+#pragma once
+// One open serial port with fixed line settings (8N1, no flow control, DTR and RTS held
+// on) and blocking reads and writes of an exact length, each with its own time-out.
+//
+// Threading rule: one thread may Read while another Writes (the link's receiver and
+// transmitter do exactly that). Two concurrent Reads, or two concurrent Writes, are not
+// allowed. Close may be called from any thread; it ends a Read or Write that waits.
+//
+// Failures are thrown as CFailure with the port's codes:
+//   1101 line settings refused at construction; the line failed (end of file, EIO/ENXIO,
+//        hang-up: an unplugged adapter or a closed pseudo-terminal) during Read/Write
+//   1102 Read/Write on a port that is not open
+//   1103 an internal wake-up object could not be made at construction
+//   1104 the system refused to start the transfer
+//   1105 the transfer did not complete within its time-out
+// A port that cannot be opened at all is not a failure: m_opened is false.
+#include <cstdint>
+#include <shared_mutex>
+#include <string>
+
+namespace cvm6 {
+
+class CSerialPort {
+ public:
+  // `name` is "COM1".."COM4" or a device path (see MapPortName). With `handshake`
+  // false, as the updater uses it, there is no flow control in either direction.
+  CSerialPort(const char* name, std::uint32_t baudRate, bool handshake);
+  CSerialPort(const CSerialPort&) = delete;
+  CSerialPort& operator=(const CSerialPort&) = delete;
+  // Virtual so that in-memory ports used by tests and the simulator are deleted whole.
+  virtual ~CSerialPort();
+
+  virtual std::uint32_t GetInfo();
+  virtual bool Close();
+  virtual bool IsOpen();
+  // Fills `buffer` with exactly `length` bytes; timeoutMs 0 means no limit. A Read that
+  // fails leaves nothing behind for later: no byte lands in `buffer` after it threw.
+  virtual void Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs);
+  virtual void Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs);
+
+  // True only when the port was opened and the line settings were applied.
+  bool m_opened = false;
+
+  // Why the open failed (errno) and the text for the technician; 0 / "" when it opened.
+  int OpenError() const { return m_openError; }
+  std::string OpenErrorText() const;
+
+ protected:
+  CSerialPort();  // for ports that are not operating-system devices
+
+ private:
+  void Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs);
+
+  int m_handle = -1;    // file descriptor of the tty; -1 when not open
+  int m_wakeFd = -1;    // eventfd that Close uses to end a waiting transfer
+  int m_openError = 0;
+  std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
+};
+
+// "COM1".."COM4" → the system's first four serial ports; any other name is a path.
+std::string MapPortName(const std::string& name);
+
+// The operating system's reason for a failed open, worded for the technician
+// (EACCES: "permission denied: is the user in the dialout group?").
+std::string DescribeOpenError(int error);
+
+}  // namespace cvm6
