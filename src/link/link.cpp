@@ -1,0 +1,1 @@
+// CLink: being written.
