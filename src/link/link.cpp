@@ -1,1 +1,359 @@
-// CLink: being written.
+#include "link/link.h"
+
+#include <chrono>
+#include <new>
+#include <system_error>
+
+#include "link/frame_codec.h"
+#include "platform/failure.h"
+#include "port/serial_port.h"
+
+namespace cvm6 {
+namespace {
+
+// Thrown inside the receiver when its stop check finds the stop flag; never leaves it.
+struct StopRequested {};
+
+constexpr std::size_t kWakeBurstBytes = 16;
+
+const std::array<std::uint8_t, kWakeBurstBytes>& WakeBurst() {
+  static const auto burst = [] {
+    std::array<std::uint8_t, kWakeBurstBytes> bytes;
+    bytes.fill(LINK_WAKE);
+    return bytes;
+  }();
+  return burst;
+}
+
+// As long as the longest frame, so that a receiver caught inside a frame is carried to
+// its end and reads the rest of the block as control bytes.
+const std::array<std::uint8_t, kMaxFrameBytes>& SyncBlock() {
+  static const auto block = [] {
+    std::array<std::uint8_t, kMaxFrameBytes> bytes;
+    bytes.fill(LINK_SYNC);
+    return bytes;
+  }();
+  return block;
+}
+
+}  // namespace
+
+// The receiver's reads inside a frame: a stop check before each read, then one read
+// with the full read limit.
+class CLink::ReceiverSource : public IByteSource {
+ public:
+  explicit ReceiverSource(CLink& link) : m_link(link) {}
+  void ReadBytes(std::uint8_t* buffer, std::size_t count) override {
+    if (m_link.m_stopReceiver.load()) throw StopRequested{};
+    m_link.m_port->Read(buffer, static_cast<std::uint32_t>(count), m_link.m_limits.readTimeoutMs);
+  }
+
+ private:
+  CLink& m_link;
+};
+
+CLink::CLink(LinkLimits limits) : m_limits(limits) {}
+
+CLink::~CLink() {
+  if (m_started) Stop();
+}
+
+bool CLink::Start(CSerialPort* port) {
+  if (m_started) return false;
+  m_port = port;
+  m_active = false;
+  m_failed = false;
+  m_stopReceiver = false;
+  m_stopTransmitter = false;
+  m_receiverStopped.Reset();
+  m_transmitterStopped.Reset();
+  m_wakeTransmitter.Reset();
+  for (auto* counter : {&m_rxUnacked, &m_rxUnackedCrcErrors, &m_rxAckedCrcErrors, &m_rxDuplicates, &m_txUnacked,
+                        &m_txAcked, &m_rxTimeouts, &m_linkSyncs, &m_rxBadControl})
+    counter->store(0);
+  try {
+    m_receiver = std::thread(&CLink::ReceiverThread, this);
+  } catch (const std::system_error&) {
+    m_port = nullptr;
+    ThrowCode(1202, "receiver thread");
+  }
+  try {
+    m_transmitter = std::thread(&CLink::TransmitterThread, this);
+  } catch (const std::system_error&) {
+    // Leave nothing running that a later Stop or the destructor would wait for.
+    m_stopReceiver = true;
+    m_receiver.join();
+    m_port = nullptr;
+    ThrowCode(1202, "transmitter thread");
+  }
+  m_started = true;
+  return true;
+}
+
+bool CLink::Stop() {
+  if (!m_started) return false;
+  m_stopReceiver = true;
+  m_stopTransmitter = true;
+  m_wakeTransmitter.Set();
+  WaitForOne(m_receiverStopped, kInfinite);
+  WaitForOne(m_transmitterStopped, kInfinite);
+  m_receiver.join();
+  m_transmitter.join();
+  m_port = nullptr;
+  m_active = false;
+  m_started = false;
+  return true;
+}
+
+void CLink::QueueTransmit(FramePtr frame) {
+  AppendTransmit(std::move(frame));
+  m_transmitPending.Release(1);
+}
+
+LinkCounters CLink::GetCounters() const {
+  return {m_rxUnacked.load(), m_rxUnackedCrcErrors.load(), m_rxAckedCrcErrors.load(), m_rxDuplicates.load(),
+          m_txUnacked.load(), m_txAcked.load(), m_rxTimeouts.load(), m_linkSyncs.load(), m_rxBadControl.load()};
+}
+
+// ---------------------------------------------------------------------------------------
+// Receiver
+
+void CLink::ReceiverThread() {
+  try {
+    ReceiveLoop();
+  } catch (...) {
+    // The port failed for good (1101-1104) or memory ran out (1203): tell the
+    // transmitter at once, so that the link goes down now rather than at a time-out.
+    m_failed = true;
+    m_wakeTransmitter.Set();
+  }
+  m_receiverStopped.Set();
+}
+
+void CLink::ReceiveLoop() {
+  std::uint8_t lastSequence = 0;
+  for (;;) {
+    if (m_stopReceiver.load() || m_failed.load()) return;
+    try {
+      std::uint8_t first = 0;
+      if (!ReadUnitStart(first)) return;
+      HandleUnit(first, lastSequence);
+    } catch (const StopRequested&) {
+      return;  // the frame being built went with the stack
+    } catch (const CFailure& failure) {
+      if (failure.code() != 1105) throw;
+      ++m_rxTimeouts;
+      m_receiveTimeout.Set();
+    }
+  }
+}
+
+// The read that starts a unit waits in slices of the wake interval, so that Stop is
+// seen promptly on an idle line; a one-byte read that times out loses nothing, and the
+// slices add up to the same read limit. False when stopping.
+bool CLink::ReadUnitStart(std::uint8_t& byte) {
+  using Clock = std::chrono::steady_clock;
+  const std::uint32_t limit = m_limits.readTimeoutMs;
+  const std::uint32_t slice = m_limits.wakeIntervalMs > 0 ? m_limits.wakeIntervalMs : 100;
+  const auto start = Clock::now();
+  for (;;) {
+    if (m_stopReceiver.load() || m_failed.load()) return false;
+    const auto elapsed =
+        static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    const std::uint32_t left = elapsed < limit ? limit - elapsed : 0;
+    if (left == 0) ThrowCode(1105);
+    try {
+      m_port->Read(&byte, 1, left < slice ? left : slice);
+      return true;
+    } catch (const CFailure& failure) {
+      if (failure.code() != 1105) throw;
+    }
+  }
+}
+
+void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence) {
+  if (first & 0x80) {
+    switch (first) {
+      case LINK_KEEPALIVE: break;
+      case LINK_ACK: m_ackSeen.Set(); break;
+      case LINK_NAK: m_nakSeen.Set(); break;
+      case LINK_SYNC: m_syncSeen.Set(); break;
+      case LINK_WAKE: m_wakeSeen.Set(); break;
+      default:
+        ++m_rxBadControl;
+        m_badControlSeen.Set();
+        break;
+    }
+    return;
+  }
+  ReceiverSource source(*this);
+  DecodedFrame decoded = DecodeFrame(first, source);
+  if (m_stopReceiver.load()) return;
+  const bool acked = decoded.frame->ackWanted == 1;
+  if (!decoded.crcGood) {
+    if (acked) {
+      ++m_rxAckedCrcErrors;
+      m_nakRequest.Set();
+    } else {
+      ++m_rxUnackedCrcErrors;
+    }
+    return;
+  }
+  if (!acked) {
+    ++m_rxUnacked;
+    AppendReceived(std::move(decoded.frame));
+    return;
+  }
+  m_ackRequest.Set();
+  if (decoded.sequence != lastSequence) {
+    lastSequence = decoded.sequence;
+    AppendReceived(std::move(decoded.frame));
+  } else {
+    ++m_rxDuplicates;  // a repeat whose first copy's acknowledgement was lost
+  }
+}
+
+// ---------------------------------------------------------------------------------------
+// Transmitter
+
+void CLink::TransmitterThread() {
+  try {
+    TransmitLoop();
+  } catch (...) {
+    // A write failed for good (1101-1104), a wait was abandoned (1202), the queue lost
+    // a counted frame (1204) or memory ran out: the link is down from here on.
+    m_failed = true;
+    if (m_active.exchange(false)) {
+      try {
+        Notice(kNoticeNowInactive);
+      } catch (...) {
+      }
+    }
+  }
+  m_outstanding.reset();
+  m_transmitterStopped.Set();
+}
+
+void CLink::TransmitLoop() {
+  m_txSequence = 1;
+  m_outstanding.reset();
+  while (DownState() && UpState()) {
+  }
+}
+
+bool CLink::DownState() {
+  m_active = false;
+  m_wakeSeen.Reset();
+  m_syncSeen.Reset();
+  for (;;) {
+    if (m_stopTransmitter.load() || m_failed.load()) return false;
+    const int ready = WaitForAny({&m_wakeSeen, &m_syncSeen, &m_wakeTransmitter}, m_limits.wakeIntervalMs);
+    if (ready == kWaitTimeout) {
+      WriteBytes(WakeBurst().data(), WakeBurst().size());
+      continue;
+    }
+    if (ready == 2) continue;  // stop or failure: seen at the top
+    m_active = true;
+    Notice(kNoticeNowActive);
+    if (ready == 0) WriteBytes(SyncBlock().data(), SyncBlock().size());
+    m_wakeSeen.Reset();
+    ++m_linkSyncs;
+    return true;
+  }
+}
+
+bool CLink::UpState() {
+  for (;;) {
+    if (m_stopTransmitter.load()) return false;
+    if (m_failed.load()) {
+      LinkDown();
+      return false;
+    }
+    // While a frame is outstanding the semaphore is left out, so new frames wait.
+    CWaitable* objects[kWaitObjects + 1] = {&m_ackRequest, &m_nakRequest, &m_wakeSeen,     &m_syncSeen,
+                                           &m_ackSeen,    &m_nakSeen,    &m_badControlSeen, &m_receiveTimeout};
+    std::size_t count = kTransmitPending;
+    if (!m_outstanding) objects[count++] = &m_transmitPending;
+    objects[count++] = &m_wakeTransmitter;
+    const int ready = WaitForAny(std::span<CWaitable* const>(objects, count), m_limits.keepAliveMs);
+    if (ready != kWaitTimeout && objects[ready] == &m_wakeTransmitter) continue;
+
+    switch (ready) {
+      case kAckRequest: {
+        const std::uint8_t ack = LINK_ACK;
+        WriteBytes(&ack, 1);
+        break;
+      }
+      case kNakRequest: {
+        const std::uint8_t nak = LINK_NAK;
+        WriteBytes(&nak, 1);
+        break;
+      }
+      case kWakeSeen:
+        ++m_linkSyncs;
+        WriteBytes(SyncBlock().data(), SyncBlock().size());
+        break;
+      case kSyncSeen:
+        break;
+      case kAckSeen:
+        if (m_outstanding) {
+          m_outstanding.reset();
+          m_txSequence = m_txSequence == 255 ? 1 : static_cast<std::uint8_t>(m_txSequence + 1);
+        }
+        break;
+      case kNakSeen:
+        if (m_outstanding) WriteFrame(*m_outstanding, m_txSequence);
+        break;
+      case kBadControlSeen:
+      case kReceiveTimeout:
+        LinkDown();
+        return true;
+      case kTransmitPending: {
+        FramePtr frame = TakeTransmit();
+        if (!frame) ThrowCode(1204);
+        WriteFrame(*frame, m_txSequence);
+        if (frame->ackWanted == 1) {
+          m_outstanding = std::move(frame);
+          ++m_txAcked;
+        } else {
+          ++m_txUnacked;
+        }
+        break;
+      }
+      default: {  // quiet for the keep-alive interval
+        // A frame still outstanding here has lost its acknowledgement (or its NAK) on
+        // the line: the far end drops a repeat and acknowledges it again, so sending it
+        // once more keeps the download moving and keeps the line alive just as well.
+        if (m_outstanding) {
+          WriteFrame(*m_outstanding, m_txSequence);
+        } else {
+          const std::uint8_t keepAlive = LINK_KEEPALIVE;
+          WriteBytes(&keepAlive, 1);
+        }
+        break;
+      }
+    }
+  }
+}
+
+void CLink::LinkDown() {
+  m_active = false;
+  Notice(kNoticeNowInactive);
+}
+
+void CLink::Notice(std::uint16_t id) {
+  FramePtr notice = MakeNotice(id);
+  if (!notice) throw std::bad_alloc();
+  AppendReceived(std::move(notice));
+}
+
+void CLink::WriteBytes(const std::uint8_t* bytes, std::size_t count) {
+  m_port->Write(bytes, static_cast<std::uint32_t>(count), 0);
+}
+
+void CLink::WriteFrame(const Frame& frame, std::uint8_t sequence) {
+  const EncodedFrame encoded = EncodeFrame(frame, sequence);
+  WriteBytes(encoded.bytes.data(), encoded.size);
+}
+
+}  // namespace cvm6

@@ -68,6 +68,8 @@ class CLink : public CFrameQueues {
   void ReceiverThread();
   void TransmitterThread();
   void ReceiveLoop();
+  bool ReadUnitStart(std::uint8_t& byte);
+  void HandleUnit(std::uint8_t first, std::uint8_t& lastSequence);
   void TransmitLoop();
   bool DownState();   // false when stopping
   bool UpState();     // false when stopping
@@ -75,7 +77,6 @@ class CLink : public CFrameQueues {
   void Notice(std::uint16_t id);
   void WriteBytes(const std::uint8_t* bytes, std::size_t count);
   void WriteFrame(const Frame& frame, std::uint8_t sequence);
-  void Fail();
 
   const LinkLimits m_limits;
   CSerialPort* m_port = nullptr;
@@ -95,8 +96,9 @@ class CLink : public CFrameQueues {
   CEvent m_badControlSeen{false, false};
   CEvent m_receiveTimeout{false, false};
   CSemaphore m_transmitPending{0, CSemaphore::kMaxCount};
-  // Not part of the protocol: lets Stop end the transmitter's wait at once.
-  CEvent m_stopRequest{true, false};
+  // Not part of the protocol: Stop, or a thread's fatal failure, ends the transmitter's
+  // wait at once instead of after its 100 or 1000 ms. Lowest priority of all.
+  CEvent m_wakeTransmitter{true, false};
 
   std::atomic<bool> m_stopReceiver{false};
   std::atomic<bool> m_stopTransmitter{false};
