@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "platform/sync.h"
+
+namespace cvm6 {
+namespace {
+
+TEST(WaitForAny, AutoResetEventIsClearedByTheWaitThatReturnsIt) {
+  CEvent event(false, false);
+  event.Set();
+  EXPECT_EQ(WaitForAny({&event}, 0), 0);
+  EXPECT_FALSE(event.IsSet());
+  EXPECT_EQ(WaitForAny({&event}, 0), kWaitTimeout);
+}
+
+TEST(WaitForAny, ManualResetEventStaysSetUntilReset) {
+  CEvent event(true, false);
+  event.Set();
+  EXPECT_EQ(WaitForAny({&event}, 0), 0);
+  EXPECT_EQ(WaitForAny({&event}, 0), 0);
+  event.Reset();
+  EXPECT_EQ(WaitForAny({&event}, 0), kWaitTimeout);
+}
+
+TEST(WaitForAny, SeveralSetsBeforeAWaitCountAsOne) {
+  CEvent event(false, false);
+  event.Set();
+  event.Set();
+  event.Set();
+  EXPECT_EQ(WaitForAny({&event}, 0), 0);
+  EXPECT_EQ(WaitForAny({&event}, 0), kWaitTimeout);
+}
+
+TEST(WaitForAny, LowestReadyIndexWinsAndOnlyThatObjectIsConsumed) {
+  CEvent a(false, false), b(false, false), c(false, false);
+  c.Set();
+  b.Set();
+  EXPECT_EQ(WaitForAny({&a, &b, &c}, 0), 1);
+  EXPECT_TRUE(c.IsSet());
+  EXPECT_EQ(WaitForAny({&a, &b, &c}, 0), 2);
+  EXPECT_EQ(WaitForAny({&a, &b, &c}, 0), kWaitTimeout);
+}
+
+TEST(WaitForAny, SemaphoreGivesOneCountPerWait) {
+  CSemaphore semaphore(0, CSemaphore::kMaxCount);
+  EXPECT_TRUE(semaphore.Release(1));
+  EXPECT_TRUE(semaphore.Release(2));
+  CEvent never(false, false);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(WaitForAny({&never, &semaphore}, 0), 1);
+  EXPECT_EQ(WaitForAny({&never, &semaphore}, 0), kWaitTimeout);
+  EXPECT_EQ(semaphore.Count(), 0);
+}
+
+TEST(WaitForAny, SemaphoreRefusesToPassItsMaximum) {
+  CSemaphore semaphore(CSemaphore::kMaxCount - 1, CSemaphore::kMaxCount);
+  EXPECT_TRUE(semaphore.Release(1));
+  EXPECT_FALSE(semaphore.Release(1));
+  EXPECT_EQ(semaphore.Count(), CSemaphore::kMaxCount);
+}
+
+TEST(WaitForAny, TimeOutIsADistinctResultAndTakesAboutItsTime) {
+  CEvent event(false, false);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(WaitForAny({&event}, 30), kWaitTimeout);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+}
+
+TEST(WaitForAny, ASetFromAnotherThreadWakesTheWaiter) {
+  CEvent a(false, false), b(false, false);
+  std::thread setter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    b.Set();
+  });
+  EXPECT_EQ(WaitForAny({&a, &b}, kInfinite), 1);
+  setter.join();
+}
+
+// Every Set is seen by exactly one wait: a ping-pong of many rounds never stalls.
+TEST(WaitForAny, NoWakeUpIsLostUnderPingPong) {
+  CEvent ping(false, false), pong(false, false);
+  constexpr int kRounds = 5000;
+  std::thread other([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      ASSERT_EQ(WaitForAny({&ping}, 10000), 0);
+      pong.Set();
+    }
+  });
+  for (int i = 0; i < kRounds; ++i) {
+    ping.Set();
+    ASSERT_EQ(WaitForAny({&pong}, 10000), 0);
+  }
+  other.join();
+}
+
+// A Set that races with the end of a time-out is either returned by that wait or left
+// standing for the next one; it is never lost and never seen twice.
+TEST(WaitForAny, ASetRacingWithTheTimeOutIsNeitherLostNorDoubled) {
+  int returned = 0, leftStanding = 0;
+  for (int i = 0; i < 300; ++i) {
+    CEvent event(false, false);
+    std::thread setter([&] {
+      std::this_thread::sleep_for(std::chrono::microseconds(900 + (i % 5) * 50));
+      event.Set();
+    });
+    const int first = WaitForAny({&event}, 1);
+    setter.join();
+    const int second = WaitForAny({&event}, 0);
+    if (first == 0) {
+      ++returned;
+      EXPECT_EQ(second, kWaitTimeout);
+    } else {
+      ++leftStanding;
+      EXPECT_EQ(second, 0);
+    }
+  }
+  EXPECT_EQ(returned + leftStanding, 300);
+}
+
+TEST(WaitForAny, ManyProducersCountedBySemaphoreAllArrive) {
+  CSemaphore semaphore(0, CSemaphore::kMaxCount);
+  std::vector<std::thread> producers;
+  for (int p = 0; p < 4; ++p)
+    producers.emplace_back([&] {
+      for (int i = 0; i < 1000; ++i) semaphore.Release(1);
+    });
+  int taken = 0;
+  while (taken < 4000 && WaitForAny({&semaphore}, 5000) == 0) ++taken;
+  for (auto& producer : producers) producer.join();
+  EXPECT_EQ(taken, 4000);
+}
+
+}  // namespace
+}  // namespace cvm6
