@@ -1,0 +1,31 @@
+#pragma once
+// A disk file as a byte stream, bytes as stored (no newline translation).
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "image/byte_stream.h"
+
+namespace cvm6 {
+
+class CDiskFileStream final : public CByteStream {
+ public:
+  // Opens `windowsPath` (mapped to this system by MapWindowsPath). Only regular files are
+  // opened: a directory, a FIFO or a device could block or never end. Nothing on failure.
+  static std::unique_ptr<CDiskFileStream> Open(const std::string& windowsPath);
+  ~CDiskFileStream() override;
+  CDiskFileStream(const CDiskFileStream&) = delete;
+  CDiskFileStream& operator=(const CDiskFileStream&) = delete;
+
+  // Throws CImageReadError when the system reports a read error.
+  std::size_t Read(std::uint8_t* buffer, std::size_t n) override;
+
+ private:
+  CDiskFileStream(std::FILE* file, std::string path) : m_file(file), m_path(std::move(path)) {}
+
+  std::FILE* m_file;
+  std::string m_path;
+};
+
+}  // namespace cvm6

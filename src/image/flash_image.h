@@ -1,0 +1,73 @@
+#pragma once
+// The firmware image: a sparse map of the 32-bit address space with a presence bit per
+// byte. Three levels of 256-entry tables lead to 256-byte pages, so an image of a few
+// hundred KiB spread over 1 MiB costs a few hundred KiB, every access is three indexed
+// steps, and the download can walk the stored bytes in address order without testing the
+// empty parts byte by byte. Used by the window's thread only; no locking.
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace cvm6 {
+
+class CByteStream;
+
+// Shows a text on the window's status line and brings the window up to date at once.
+using StatusSink = std::function<void(const std::string&)>;
+
+class CFlashImage {
+ public:
+  CFlashImage();
+  ~CFlashImage();
+  CFlashImage(const CFlashImage&) = delete;
+  CFlashImage& operator=(const CFlashImage&) = delete;
+
+  // Stores `value` at `address`; storing twice replaces the value, the count stays.
+  void SetByte(std::uint32_t address, std::uint8_t value);
+  // The stored byte, or the fill value 0xFF where none is stored.
+  std::uint8_t GetByte(std::uint32_t address) const;
+  bool IsSet(std::uint32_t address) const;
+  // The lowest stored address above `address`; past the top the search wraps to 0, so a
+  // result not above `address` means "none above, this is the lowest".
+  // An empty image has nothing to find: the result is then `address` itself, which every
+  // caller that stops on "not above my argument" treats as done. The one question that
+  // cannot be told apart this way is 0xFFFFFFFF (nothing lies above it anyway), so the
+  // download checks GetCount() before its first question.
+  std::uint32_t NextSetAddress(std::uint32_t address) const;
+  // Number of stored bytes.
+  std::uint32_t GetCount() const { return m_count; }
+
+  // Reads Intel HEX records from `stream`, adding `base` to every record address. True
+  // when an end-of-file record with a correct checksum was read. Bytes of records read
+  // before a fault stay stored.
+  bool ReadHex(CByteStream& stream, std::uint32_t base);
+  // ReadHex on a disk file; `path` may be a Windows path ("Y:\CVM6\cvm6.H01"). False when
+  // the file cannot be opened. A read error on the open file throws CImageReadError.
+  bool LoadHexFile(const std::string& path, std::uint32_t base);
+  // ReadHex on the embedded "Binary" resource `id`, read in place. False when there is none.
+  bool LoadHexResource(std::uint16_t id, std::uint32_t base);
+  // Fills a new image from the first source found: the list file cvm6.ini (current
+  // directory, then Y:\cvm6), the hex files Y:\CVM6\cvm6.H01..H14, the embedded texts.
+  void LoadFirmwareImage(const StatusSink& status);
+
+ private:
+  struct Page {
+    std::uint8_t data[256];
+    std::uint8_t present[32];  // bit (o & 7) of byte (o >> 3) is set when offset o is stored
+  };
+  using BottomTable = std::array<std::unique_ptr<Page>, 256>;
+  using MiddleTable = std::array<std::unique_ptr<BottomTable>, 256>;
+
+  const Page* FindPage(std::uint32_t address) const;
+  // Moves the indexes to the next page that exists, wrapping from the top of the address
+  // space to page 0. Only called on a non-empty image, where it ends within one turn.
+  void AdvanceToNextPage(unsigned& top, unsigned& middle, unsigned& bottom) const;
+
+  std::array<std::unique_ptr<MiddleTable>, 256> m_top;
+  std::uint8_t m_fill = 0xFF;
+  std::uint32_t m_count = 0;
+};
+
+}  // namespace cvm6
