@@ -68,6 +68,10 @@ bool CLink::Start(CSerialPort* port) {
   m_receiverStopped.Reset();
   m_transmitterStopped.Reset();
   m_wakeTransmitter.Reset();
+  // Cleared here rather than by the transmitter's first pass: a wake or sync that the
+  // receiver sees before the transmitter has begun must not be lost.
+  m_wakeSeen.Reset();
+  m_syncSeen.Reset();
   for (auto* counter : {&m_rxUnacked, &m_rxUnackedCrcErrors, &m_rxAckedCrcErrors, &m_rxDuplicates, &m_txUnacked,
                         &m_txAcked, &m_rxTimeouts, &m_linkSyncs, &m_rxBadControl})
     counter->store(0);
@@ -237,14 +241,16 @@ void CLink::TransmitterThread() {
 void CLink::TransmitLoop() {
   m_txSequence = 1;
   m_outstanding.reset();
-  while (DownState() && UpState()) {
-  }
+  bool first = true;
+  while (DownState(first) && UpState()) first = false;
 }
 
-bool CLink::DownState() {
+bool CLink::DownState(bool first) {
   m_active = false;
-  m_wakeSeen.Reset();
-  m_syncSeen.Reset();
+  if (!first) {  // Start has cleared them already
+    m_wakeSeen.Reset();
+    m_syncSeen.Reset();
+  }
   for (;;) {
     if (m_stopTransmitter.load() || m_failed.load()) return false;
     const int ready = WaitForAny({&m_wakeSeen, &m_syncSeen, &m_wakeTransmitter}, m_limits.wakeIntervalMs);

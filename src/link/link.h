@@ -71,7 +71,7 @@ class CLink : public CFrameQueues {
   bool ReadUnitStart(std::uint8_t& byte);
   void HandleUnit(std::uint8_t first, std::uint8_t& lastSequence);
   void TransmitLoop();
-  bool DownState();   // false when stopping
+  bool DownState(bool first);  // false when stopping
   bool UpState();     // false when stopping
   void LinkDown();
   void Notice(std::uint16_t id);

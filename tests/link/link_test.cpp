@@ -1,0 +1,317 @@
+#include <sys/resource.h>
+
+#include "link_fixture.h"
+
+namespace cvm6 {
+namespace {
+
+using namespace test;
+
+class Link : public LinkFixture {};
+
+TEST_F(Link, StartTwiceIsRefusedAndStopWhenNotStartedIsFalse) {
+  CLink idle;
+  EXPECT_FALSE(idle.Stop());
+  StartLink();
+  EXPECT_FALSE(link->Start(port.get()));
+  EXPECT_TRUE(link->Stop());
+  EXPECT_FALSE(link->Stop());
+}
+
+TEST_F(Link, ASilentLineGetsWakeBurstsOfSixteenFFAboutEvery100ms) {
+  StartLink();
+  Quiet(550);
+  const Bytes bytes = Written();
+  ASSERT_FALSE(bytes.empty());
+  EXPECT_EQ(bytes.size() % 16, 0u);
+  EXPECT_TRUE(std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b == 0xFF; }));
+  EXPECT_GE(bytes.size() / 16, 3u);
+  EXPECT_LE(bytes.size() / 16, 7u);
+  EXPECT_FALSE(link->IsActive());
+  EXPECT_TRUE(Delivered().empty());
+}
+
+TEST_F(Link, AWakeWhileDownBringsTheLinkUpAndIsAnsweredWithOneSyncBlock) {
+  StartLink();
+  pty.Write(Bytes{0xFF});
+  ASSERT_TRUE(WaitForNotices(kNoticeNowActive, 1, 1000));
+  Quiet(100);
+  EXPECT_TRUE(link->IsActive());
+  EXPECT_EQ(CountWritten(0xF0), 261);
+  EXPECT_EQ(Delivered().size(), 1u);
+  // The sync block is one unbroken run after the last wake burst.
+  const Bytes bytes = Written();
+  const auto firstSync = std::find(bytes.begin(), bytes.end(), 0xF0);
+  EXPECT_TRUE(std::all_of(firstSync, firstSync + 261, [](std::uint8_t b) { return b == 0xF0; }));
+}
+
+TEST_F(Link, ASyncWhileDownBringsTheLinkUpWithoutAnAnswer) {
+  StartLink();
+  BringUp();
+  Quiet(500);
+  EXPECT_TRUE(link->IsActive());
+  EXPECT_TRUE(Written().empty());
+  EXPECT_EQ(CountNotices(kNoticeNowActive), 1);
+}
+
+TEST_F(Link, AWakeWhileUpIsAnsweredWithASyncBlockAndNoNotice) {
+  StartLink();
+  BringUp();
+  pty.Write(Bytes{0xFF});
+  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xF0) == 261; }, 1000));
+  Quiet(50);
+  EXPECT_EQ(CountWritten(0xF0), 261);
+  EXPECT_EQ(Delivered().size(), 1u);
+  EXPECT_EQ(link->GetCounters().linkSyncs, 2u);
+}
+
+TEST_F(Link, AnAcknowledgedFrameIsAnsweredAndDeliveredOnceAndItsRepeatOnlyAnswered) {
+  StartLink();
+  BringUp();
+  const Bytes frame = WireFrame(1, 5, std::uint8_t{1}, {0x02, 0x00});
+  pty.Write(frame);
+  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xA5) == 1; }, 1000));
+  pty.Write(frame);
+  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xA5) == 2; }, 1000));
+  Quiet(50);
+  auto& got = Delivered();
+  ASSERT_EQ(got.size(), 2u);  // the up notice and the frame
+  EXPECT_EQ(got[1]->source, 5);
+  EXPECT_EQ(got[1]->destination, 1);
+  EXPECT_EQ(got[1]->ackWanted, 1u);
+  EXPECT_EQ(link->GetCounters().rxDuplicates, 1u);
+  EXPECT_EQ(Written(), (Bytes{0xA5, 0xA5}));
+}
+
+TEST_F(Link, ABadFrameWithAcknowledgementIsRefusedAndWithoutIsDroppedSilently) {
+  StartLink();
+  BringUp();
+  Bytes acked = WireFrame(1, 5, std::uint8_t{1}, {0x1B, 0x00, 9, 9});
+  acked.back() ^= 0x01;
+  pty.Write(acked);
+  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xDA) == 1; }, 1000));
+  Bytes plain = WireFrame(1, 5, std::nullopt, {0x1B, 0x00, 9, 9});
+  plain[4] ^= 0x40;
+  pty.Write(plain);
+  Quiet(300);
+  EXPECT_EQ(Written(), (Bytes{0xDA}));
+  EXPECT_EQ(Delivered().size(), 1u);
+  const LinkCounters counters = link->GetCounters();
+  EXPECT_EQ(counters.rxAckedCrcErrors, 1u);
+  EXPECT_EQ(counters.rxUnackedCrcErrors, 1u);
+}
+
+TEST_F(Link, StopAndWaitResendsOnNakAndMovesOnWithTheNextSequenceOnAck) {
+  StartLink();
+  BringUp();
+  for (std::uint8_t n = 0; n < 3; ++n) link->QueueTransmit(QueuedFrame(5, 1, true, {0x19, 0x00, n}));
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 1; }, 1000));
+  Quiet(200);
+  ASSERT_EQ(WrittenFrames().size(), 1u);  // the others wait behind the outstanding one
+  const WireUnit first = WrittenFrames()[0];
+  EXPECT_EQ(first.sequence, 1);
+  EXPECT_TRUE(first.crcGood);
+
+  pty.Write(Bytes{0xDA});
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 2; }, 500));
+  EXPECT_EQ(WrittenFrames()[1].raw, first.raw);
+
+  pty.Write(Bytes{0xA5});
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 3; }, 500));
+  EXPECT_EQ(WrittenFrames()[2].sequence, 2);
+  EXPECT_EQ(WrittenFrames()[2].payload[2], 1);
+  pty.Write(Bytes{0xA5});
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 4; }, 500));
+  EXPECT_EQ(WrittenFrames()[3].sequence, 3);
+  EXPECT_EQ(link->GetCounters().txAcked, 3u);
+}
+
+TEST_F(Link, SequenceNumbersRunFrom1To255AndThenStartAgainAt1) {
+  StartLink();
+  BringUp();
+  constexpr int kFrames = 258;
+  for (int n = 0; n < kFrames; ++n) link->QueueTransmit(QueuedFrame(5, 1, true, {0x19, 0x00}));
+  for (int n = 1; n <= kFrames; ++n) {
+    ASSERT_TRUE(WaitUntil([&] { return static_cast<int>(WrittenFrames().size()) >= n; }, 2000)) << n;
+    pty.Write(Bytes{0xA5});
+  }
+  const auto frames = WrittenFrames();
+  ASSERT_EQ(frames.size(), static_cast<std::size_t>(kFrames));
+  for (int n = 0; n < kFrames; ++n) EXPECT_EQ(frames[n].sequence, n % 255 + 1) << n;
+}
+
+TEST_F(Link, FramesWithoutAcknowledgementGoOutBackToBack) {
+  StartLink();
+  BringUp();
+  for (std::uint8_t n = 0; n < 5; ++n) link->QueueTransmit(QueuedFrame(5, 1, false, {0x00, 0x00, n}));
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 5; }, 1000));
+  for (std::uint8_t n = 0; n < 5; ++n) {
+    EXPECT_FALSE(WrittenFrames()[n].ackWanted);
+    EXPECT_EQ(WrittenFrames()[n].payload[2], n);
+  }
+  EXPECT_EQ(link->GetCounters().txUnacked, 5u);
+}
+
+class LinkBadControl : public LinkFixture, public ::testing::WithParamInterface<std::uint8_t> {};
+
+TEST_P(LinkBadControl, AnUnrecognisedControlByteTakesTheLinkDown) {
+  StartLink();
+  BringUp();
+  pty.Write(Bytes{GetParam()});
+  ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 1, 1000));
+  EXPECT_FALSE(link->IsActive());
+  EXPECT_EQ(link->GetCounters().rxBadControl, 1u);
+}
+INSTANTIATE_TEST_SUITE_P(Bytes, LinkBadControl, ::testing::Values(0x80, 0x8B, 0x9A, 0xFE));
+
+TEST_F(Link, KeepAliveGoesOutAfterQuietAndNeverWhileDown) {
+  StartLink({100, 200, 8000});
+  BringUp();
+  Quiet(650);
+  const int keepAlives = CountWritten(0x8C);
+  EXPECT_GE(keepAlives, 2);
+  EXPECT_LE(keepAlives, 4);
+  EXPECT_EQ(CountWritten(0xFF), 0);
+}
+
+TEST_F(Link, SilencePastTheReadLimitTakesTheLinkDown) {
+  StartLink({100, 1000, 400});
+  BringUp();
+  ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 1, 2000));
+  EXPECT_FALSE(link->IsActive());
+  EXPECT_GE(link->GetCounters().rxTimeouts, 1u);
+}
+
+TEST_F(Link, NoticesAndFramesReachTheQueueInTheOrderTheyHappened) {
+  StartLink();
+  BringUp();
+  pty.Write(WireFrame(1, 5, std::nullopt, {0x00, 0x00, 'X'}));
+  ASSERT_TRUE(WaitUntil([&] { return Delivered().size() == 2; }, 1000));
+  pty.Write(Bytes{0x80});
+  ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 1, 1000));
+  pty.Write(Bytes{0xF0});
+  ASSERT_TRUE(WaitForNotices(kNoticeNowActive, 2, 1000));
+  pty.Write(WireFrame(1, 5, std::nullopt, {0x00, 0x00, 'Y'}));
+  ASSERT_TRUE(WaitUntil([&] { return Delivered().size() == 5; }, 1000));
+  auto& got = Delivered();
+  EXPECT_TRUE(IsNotice(*got[0], kNoticeNowActive));
+  EXPECT_EQ(got[1]->payload[2], 'X');
+  EXPECT_TRUE(IsNotice(*got[2], kNoticeNowInactive));
+  EXPECT_TRUE(IsNotice(*got[3], kNoticeNowActive));
+  EXPECT_EQ(got[4]->payload[2], 'Y');
+}
+
+TEST_F(Link, TheLastAcceptedSequenceSurvivesALinkDownAndUp) {
+  StartLink();
+  BringUp();
+  pty.Write(WireFrame(1, 5, std::uint8_t{7}, {0x00, 0x00, 'a'}));
+  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xA5) == 1; }, 1000));
+  pty.Write(Bytes{0x80});
+  ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 1, 1000));
+  pty.Write(Bytes{0xF0});
+  ASSERT_TRUE(WaitForNotices(kNoticeNowActive, 2, 1000));
+  pty.Write(WireFrame(1, 5, std::uint8_t{7}, {0x00, 0x00, 'b'}));
+  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xA5) == 2; }, 1000));
+  pty.Write(WireFrame(1, 5, std::uint8_t{8}, {0x00, 0x00, 'c'}));
+  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xA5) == 3; }, 1000));
+  Quiet(50);
+  std::string payloads;
+  for (auto& frame : Delivered())
+    if (frame->destination != 255) payloads += static_cast<char>(frame->payload[2]);
+  EXPECT_EQ(payloads, "ac");
+}
+
+// The far end's 0xA5 is lost on the line: the frame goes out again whole after the
+// keep-alive interval, and the far end, which drops repeats, still sees it once.
+TEST_F(Link, ALostAcknowledgementMakesTheSameFrameGoOutAgainAfterTheQuietInterval) {
+  StartLink();
+  BringUp();
+  link->QueueTransmit(QueuedFrame(5, 1, true, {0x19, 0x00, 'A'}));
+  link->QueueTransmit(QueuedFrame(5, 1, true, {0x19, 0x00, 'B'}));
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 1; }, 1000));
+  const auto sentAt = std::chrono::steady_clock::now();
+  // The peer's acknowledgement for this frame is swallowed: nothing is written back.
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 2; }, 2000));
+  const auto gap = std::chrono::steady_clock::now() - sentAt;
+  EXPECT_GE(gap, std::chrono::milliseconds(900));
+  EXPECT_EQ(WrittenFrames()[1].raw, WrittenFrames()[0].raw);
+  EXPECT_EQ(CountWritten(0x8C), 0);  // the resend stands in for the keep-alive
+
+  pty.Write(Bytes{0xA5});
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 3; }, 1000));
+  std::vector<std::uint8_t> peerQueue;
+  std::uint8_t lastSequence = 0;
+  for (auto& frame : WrittenFrames())
+    if (frame.sequence != lastSequence) {
+      peerQueue.push_back(frame.payload[2]);
+      lastSequence = frame.sequence;
+    }
+  EXPECT_EQ(peerQueue, (std::vector<std::uint8_t>{'A', 'B'}));
+  const LinkCounters counters = link->GetCounters();
+  EXPECT_EQ(counters.txAcked, 2u);
+}
+
+// A read time-out that happens while the link is down waits for the next link-up and
+// then takes the link straight down again.
+TEST_F(Link, ATimeOutSignalledWhileDownIsActedOnAfterTheNextLinkUp) {
+  StartLink({100, 1000, 300});
+  BringUp();
+  ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 1, 2000));
+  ASSERT_TRUE(WaitUntil([&] { return link->GetCounters().rxTimeouts >= 2; }, 2000));
+  pty.Write(Bytes{0xF0});
+  ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 2, 1000));
+  auto& got = Delivered();
+  ASSERT_EQ(got.size(), 4u);
+  EXPECT_TRUE(IsNotice(*got[0], kNoticeNowActive));
+  EXPECT_TRUE(IsNotice(*got[1], kNoticeNowInactive));
+  EXPECT_TRUE(IsNotice(*got[2], kNoticeNowActive));
+  EXPECT_TRUE(IsNotice(*got[3], kNoticeNowInactive));
+}
+
+double CpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// An unplugged adapter: the link says so at once, no thread spins, Stop still returns.
+TEST_F(Link, TheFarEndVanishingTakesTheLinkDownPromptlyWithoutABusyLoop) {
+  StartLink();
+  BringUp();
+  StopCollector();
+  const auto closedAt = std::chrono::steady_clock::now();
+  pty.CloseMaster();
+  ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 1, 1000));
+  EXPECT_LT(std::chrono::steady_clock::now() - closedAt, std::chrono::milliseconds(Scaled(200)));
+  EXPECT_FALSE(link->IsActive());
+  EXPECT_TRUE(WaitUntil([&] { return link->HasFailed(); }, 500));
+  const double cpuBefore = CpuSeconds();
+  Quiet(300);
+  EXPECT_LT(CpuSeconds() - cpuBefore, 0.1);
+  EXPECT_EQ(CountNotices(kNoticeNowInactive), 1);
+  EXPECT_TRUE(link->Stop());
+}
+
+TEST_F(Link, StopOnABusyLinkReturnsPromptly) {
+  StartLink();
+  BringUp();
+  for (int n = 0; n < 50; ++n) link->QueueTransmit(QueuedFrame(5, 1, false, Bytes(200, 0x33)));
+  pty.Write(WireFrame(1, 5, std::uint8_t{1}, {0x00, 0x00}));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(link->Stop());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(Scaled(1100)));
+  EXPECT_FALSE(link->IsActive());
+}
+
+TEST_F(Link, FramesLeftInTheTransmitQueueGoOutAfterTheNextStart) {
+  StartLink();
+  EXPECT_TRUE(link->Stop());
+  link->QueueTransmit(QueuedFrame(5, 1, false, {0x00, 0x00, 'Q'}));
+  ASSERT_TRUE(link->Start(port.get()));
+  pty.Write(Bytes{0xF0});
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 1; }, 1000));
+  EXPECT_EQ(WrittenFrames()[0].payload[2], 'Q');
+}
+
+}  // namespace
+}  // namespace cvm6
