@@ -1,0 +1,182 @@
+// Which source LoadFirmwareImage takes, with a scratch current directory and a scratch
+// drive Y:, both put back after each test.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include "image/flash_image.h"
+#include "image/image_read_error.h"
+#include "scratch.h"
+
+namespace cvm6 {
+namespace {
+
+using test::HexRecord;
+using test::kEndRecord;
+using test::ScratchDir;
+
+constexpr std::uint32_t kEmbeddedCount = 617256;
+
+class ImageSources : public ::testing::Test {
+ protected:
+  std::vector<std::string> Load() {
+    std::vector<std::string> lines;
+    m_image.LoadFirmwareImage([&](const std::string& line) { lines.push_back(line); });
+    return lines;
+  }
+
+  // A hex text storing `text` at offset `offset` of its bank.
+  static std::string Hex(std::uint16_t offset, const std::string& text, bool endRecord = true) {
+    return HexRecord(offset, 0, text) + (endRecord ? kEndRecord : "");
+  }
+
+  void WriteBankFiles(const std::string& folder) {
+    for (int n = 1; n <= 14; ++n) {
+      char name[16];
+      std::snprintf(name, sizeof name, "cvm6.H%02d", n);
+      m_drive.Write(folder + "/" + name, Hex(0x0100, std::string(1, static_cast<char>('A' + n))));
+    }
+  }
+
+  ScratchDir m_cwd;
+  ScratchDir m_drive;
+  test::CurrentDirGuard m_inCwd{m_cwd.path()};
+  test::EnvGuard m_y{"CVM6_DRIVE_Y", m_drive.path().string()};
+  CFlashImage m_image;
+};
+
+TEST_F(ImageSources, ListFileLoadsEachEntryAtItsBase) {
+  m_cwd.Write("a.hex", Hex(0x0010, "aa"));
+  m_cwd.Write("b.hex", Hex(0x0020, "bbb"));
+  m_cwd.Write("cvm6.ini", "a.hex 0\r\nb.hex 10000\r\n");
+  EXPECT_EQ(Load(), (std::vector<std::string>{"a.hex 0X00000", "b.hex 0X10000"}));
+  EXPECT_EQ(m_image.GetCount(), 5u);
+  EXPECT_EQ(m_image.GetByte(0x00010), 'a');
+  EXPECT_EQ(m_image.GetByte(0x10022), 'b');
+}
+
+TEST_F(ImageSources, BaseOf100000EndsTheList) {
+  m_cwd.Write("a.hex", Hex(0x0010, "aa"));
+  m_cwd.Write("b.hex", Hex(0x0020, "bbb"));
+  m_cwd.Write("cvm6.ini", "a.hex 0\nb.hex 100000\n");
+  EXPECT_EQ(Load(), std::vector<std::string>{"a.hex 0X00000"});
+  EXPECT_EQ(m_image.GetCount(), 2u);
+}
+
+TEST_F(ImageSources, EmptyListFileLoadsNothing) {
+  m_cwd.Write("cvm6.ini", "");
+  WriteBankFiles("CVM6");
+  EXPECT_TRUE(Load().empty());
+  EXPECT_EQ(m_image.GetCount(), 0u);
+}
+
+TEST_F(ImageSources, FailingEntryIsPassedOver) {
+  m_cwd.Write("b.hex", Hex(0x0020, "bbb"));
+  m_cwd.Write("cvm6.ini", "missing.hex 0\nb.hex 10000\n");
+  EXPECT_EQ(Load(), (std::vector<std::string>{"missing.hex 0X00000", "b.hex 0X10000"}));
+  EXPECT_EQ(m_image.GetCount(), 3u);
+}
+
+TEST_F(ImageSources, ListFileInTheCurrentDirectoryHidesDriveY) {
+  m_cwd.Write("a.hex", Hex(0x0010, "aa"));
+  m_cwd.Write("cvm6.ini", "a.hex 0\n");
+  m_drive.Write("cvm6/cvm6.ini", "y.hex 0\n");
+  WriteBankFiles("cvm6");
+  EXPECT_EQ(Load(), std::vector<std::string>{"a.hex 0X00000"});
+  EXPECT_EQ(m_image.GetCount(), 2u);
+}
+
+TEST_F(ImageSources, ListFileOnDriveYHidesTheHexFiles) {
+  m_drive.Write("y.hex", Hex(0x0030, "y"));
+  // The list's names are used as written: drive paths work as well as relative ones.
+  m_drive.Write("CVM6/cvm6.ini", "Y:\\y.hex 20000\n");
+  WriteBankFiles("CVM6");
+  EXPECT_EQ(Load(), std::vector<std::string>{"Y:\\y.hex 0X20000"});
+  EXPECT_EQ(m_image.GetCount(), 1u);
+  EXPECT_EQ(m_image.GetByte(0x20030), 'y');
+}
+
+TEST_F(ImageSources, NoSourceOnDiskLoadsTheEmbeddedTexts) {
+  EXPECT_EQ(Load(), std::vector<std::string>{"Loading program files"});
+  EXPECT_EQ(m_image.GetCount(), kEmbeddedCount);
+  EXPECT_EQ(m_image.NextSetAddress(0xFFFFFFFF), 0x02000u);
+}
+
+TEST_F(ImageSources, NoDriveYLoadsTheEmbeddedTexts) {
+  test::EnvGuard noDrive("CVM6_DRIVE_Y", std::nullopt);
+  EXPECT_EQ(Load(), std::vector<std::string>{"Loading program files"});
+  EXPECT_EQ(m_image.GetCount(), kEmbeddedCount);
+}
+
+TEST_F(ImageSources, HexFilesOnDriveY) {
+  WriteBankFiles("CVM6");
+  EXPECT_EQ(Load(), std::vector<std::string>{"Loading hex file Y:\\CVM6\\cvm6"});
+  EXPECT_EQ(m_image.GetCount(), 14u);
+  for (std::uint32_t bank = 0; bank < 14; ++bank) EXPECT_EQ(m_image.GetByte(bank * 0x10000 + 0x100), 'B' + bank);
+}
+
+TEST_F(ImageSources, FirstHexFileWithoutEndRecordFallsBackOnTopOfIt) {
+  // 0x00010 lies below everything the embedded texts store; 0x02000 is overwritten.
+  m_drive.Write("CVM6/cvm6.H01", HexRecord(0x0010, 0, "keep") + HexRecord(0x2000, 0, "\x01"));
+  EXPECT_EQ(Load(), std::vector<std::string>{"Loading program files"});
+  EXPECT_EQ(m_image.GetCount(), kEmbeddedCount + 4);
+  EXPECT_EQ(m_image.GetByte(0x00010), 'k');
+  EXPECT_EQ(m_image.GetByte(0x00013), 'p');
+  CFlashImage embedded;
+  ASSERT_TRUE(embedded.LoadHexResource(160, 0));
+  EXPECT_EQ(m_image.GetByte(0x02000), embedded.GetByte(0x02000));
+}
+
+TEST_F(ImageSources, MissingSeventhFileLeavesBankSixEmpty) {
+  WriteBankFiles("CVM6");
+  std::filesystem::remove(m_drive.path() / "CVM6/cvm6.H07");
+  Load();
+  EXPECT_EQ(m_image.GetCount(), 13u);
+  EXPECT_EQ(m_image.NextSetAddress(0x5FFFF), 0x70100u);
+}
+
+TEST_F(ImageSources, LowerCaseFolderIsFoundAsCVM6) {
+  WriteBankFiles("cvm6");
+  EXPECT_EQ(Load(), std::vector<std::string>{"Loading hex file Y:\\CVM6\\cvm6"});
+  EXPECT_EQ(m_image.GetCount(), 14u);
+}
+
+TEST_F(ImageSources, UpperCaseFolderIsFoundAscvm6) {
+  m_drive.Write("y.hex", Hex(0x0030, "y"));
+  m_drive.Write("CVM6/cvm6.ini", "Y:\\y.hex 0\n");
+  EXPECT_EQ(Load(), std::vector<std::string>{"Y:\\y.hex 0X00000"});
+}
+
+TEST_F(ImageSources, LongStatusLinesAreCut) {
+  const std::string name(75, 'n');
+  m_cwd.Write(name, Hex(0, "z"));
+  m_cwd.Write("cvm6.ini", name + " 12345\n");
+  EXPECT_EQ(Load(), std::vector<std::string>{name + " 0X1"});
+  EXPECT_EQ(m_image.GetByte(0x12345), 'z');
+}
+
+TEST_F(ImageSources, DirectoryOrFifoNamedLikeASourceIsNotOpened) {
+  std::filesystem::create_directory(m_cwd.path() / "cvm6.ini");
+  std::filesystem::create_directories(m_drive.path() / "cvm6/cvm6.H01");
+  ASSERT_EQ(::mkfifo((m_drive.path() / "cvm6/cvm6.ini").c_str(), 0600), 0);
+  EXPECT_EQ(Load(), std::vector<std::string>{"Loading program files"});
+  EXPECT_EQ(m_image.GetCount(), kEmbeddedCount);
+}
+
+TEST(LoadHexFile, ReadErrorOnAnOpenFileThrows) {
+  // /proc/self/mem is a regular file whose first page is never mapped: reading it fails.
+  if (!std::filesystem::exists("/proc/self/mem")) GTEST_SKIP() << "no /proc/self/mem to fail a read";
+  CFlashImage image;
+  EXPECT_THROW(image.LoadHexFile("/proc/self/mem", 0), CImageReadError);
+}
+
+TEST(LoadHexFile, MissingFileStoresNothing) {
+  CFlashImage image;
+  EXPECT_FALSE(image.LoadHexFile("/nonexistent/cvm6.H01", 0));
+  EXPECT_EQ(image.GetCount(), 0u);
+}
+
+}  // namespace
+}  // namespace cvm6
