@@ -134,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"ColonInNoteStartsARecord", "note: see below\r\n:0300300002337A1E\r\n:00000001FF\r\n", 0x20000,
                  false, {}},
         TextCase{"SInsideField", ":03S0300002337A1E\r\n", 0, false, {}},
-        TextCase{"NulInsideData", std::string(":030030000\0337A1E\r\n:00000001FF\r\n", 32), 0x20000, false, {}},
+        TextCase{"NulInsideData", std::string(":030030000") + '\0' + "337A1E\r\n:00000001FF\r\n", 0x20000, false, {}},
         TextCase{"FFByteEndsTheScan", "\xFF:0300300002337A1E\r\n:00000001FF\r\n", 0x20000, false, {}},
         TextCase{"RecordRunsIntoTheNextBank", CrossingText(), 0x30000, true, Crossing()},
         TextCase{"AddressWrapsAtTheTop", HexRecord(0xFFFF, 0, "\x11\x22") + kEndRecord, 0xFFFF0000, true,
