@@ -1,5 +1,6 @@
 #include "record_plan.h"
 
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
