@@ -1,0 +1,97 @@
+// Connect and identify: open the port, start the link, wait for the unit to announce
+// itself, ask for its device data.
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/failure.h"
+#include "platform/tick_count.h"
+#include "port/serial_port.h"
+#include "update/control_ids.h"
+#include "update/updater_dlg.h"
+
+namespace cvm6 {
+
+void CUpdaterDlg::OnConnect() {
+  m_commandRunning = true;
+  struct Done {
+    bool& running;
+    ~Done() { running = false; }
+  } done{m_commandRunning};
+  try {
+    UpdateData(true);
+    char name[16];
+    std::snprintf(name, sizeof name, "COM%d", m_portChoice + 1);
+    // Ports beyond the four COM ports are listed by their system path.
+    std::string portName = Host() ? Host()->GetListItemText(IDC_PORT_LIST, m_portChoice) : "";
+    if (portName.empty()) portName = name;
+
+    m_port = new CSerialPort(portName.c_str(), 57600, false);
+    if (!m_port->m_opened) {
+      m_portOpenError = m_port->OpenErrorText();
+      delete m_port;
+      m_port = nullptr;
+      MessageBoxPrompt(IDP_PORT_NOT_OPENED, MsgIcon::Stop);
+      return;
+    }
+    m_portOpenError.clear();
+    m_deviceAddress = GetPeerAddress();
+    m_link.Start(m_port);
+    CWaitCursor wait(*this);
+    if (!WaitForDevice()) {
+      DropConnection();
+      MessageBoxPrompt(IDP_CANNOT_CONNECT, MsgIcon::Stop);
+      return;
+    }
+    IdentifyDevice();
+    UpdateData(true);
+    if (m_deviceChoice != 0) EnableControl(IDC_UPDATE, true);
+    m_onlineText = "Online";
+    EnableControl(IDC_CONNECT, false);
+    UpdateData(false);
+  } catch (const CFailure& failure) {
+    ReportFailureCode(failure.code());
+  } catch (const std::bad_alloc&) {
+    ReportFailureCode(1302);
+  }
+}
+
+bool CUpdaterDlg::WaitForDevice() {
+  CWaitCursor wait(*this);
+  const std::uint32_t deadline = TimeGetTime() + m_limits.deviceMs;
+  for (;;) {
+    m_deviceSeen = false;
+    while (TickBefore(TimeGetTime(), deadline) && !m_deviceSeen && !PortGone()) Poll(1);
+    if (m_deviceSeen && m_deviceAddress == kNoAddress) m_deviceAddress = GetPeerAddress();
+    if (!TickBefore(TimeGetTime(), deadline) || PortGone()) break;
+    if (IsPresent(m_deviceAddress)) break;
+  }
+  return m_deviceSeen && IsPresent(m_deviceAddress);
+}
+
+bool CUpdaterDlg::IdentifyDevice() {
+  SendRequestDeviceData(m_deviceAddress, kNoAddress, true);
+  m_identified = false;
+  const std::uint32_t deadline = TimeGetTime() + m_limits.deviceMs;
+  while (TickBefore(TimeGetTime(), deadline) && !m_identified && !PortGone()) Poll(1);
+  return m_identified;
+}
+
+void CUpdaterDlg::OnNetworkChanged() { m_deviceSeen = true; }
+
+void CUpdaterDlg::OnReplyDeviceData(const std::uint8_t* payload, const FrameInfo& info) {
+  if (info.source != m_deviceAddress) return;
+  m_identified = true;
+  m_deviceType = payload[7];
+  char version[8];
+  std::snprintf(version, sizeof version, "%c.%c%c%c", payload[3], payload[4], payload[5], payload[6]);
+  m_firmwareVersion = std::strtof(version, nullptr);
+  if (m_deviceType == 0x45) {
+    m_deviceChoice = 1;
+    m_deviceNameText = "Corvane M6";
+  }
+  // A reply that arrives while a download runs must not let a second one start inside it.
+  if (!m_updateRunning) EnableControl(IDC_UPDATE, true);
+  UpdateData(false);
+}
+
+}  // namespace cvm6

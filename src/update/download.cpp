@@ -1,0 +1,216 @@
+// The Update command: load the image and download it as one target.
+#include <memory>
+#include <new>
+
+#include "image/flash_image.h"
+#include "image/image_read_error.h"
+#include "platform/failure.h"
+#include "platform/firmware_kind.h"
+#include "platform/tick_count.h"
+#include "update/control_ids.h"
+#include "update/updater_dlg.h"
+
+namespace cvm6 {
+namespace {
+
+constexpr std::uint8_t kDeviceTypeM6 = 0x45;
+constexpr std::uint32_t kMaxBlock = 246;
+constexpr int kBlockRange = 79;
+constexpr int kTotalRange = 159;
+constexpr const char* kLoadingEmbedded = "Loading program files";
+
+// Sets a flag for as long as it lives.
+class Running {
+ public:
+  explicit Running(bool& flag) : m_flag(flag) { m_flag = true; }
+  ~Running() { m_flag = false; }
+
+ private:
+  bool& m_flag;
+};
+
+}  // namespace
+
+const char* ErasingText(std::uint8_t target) {
+  switch (target) {
+    case 0: return "Erasing Digital Board Memory.";
+    case 1: return "Erasing User Interface Memory.";
+    case 2: return "Erasing Digital Board Flash Loader.\n";
+    case 3: return "Erasing User Interface Flash Loader.\n";
+    default: return "";
+  }
+}
+
+const char* UpdatingText(std::uint8_t target) {
+  switch (target) {
+    case 0: return "Updating Digital Board.";
+    case 1: return "Updating User Interface.";
+    case 2: return "Updating Digital Board Flash Loader.\n";
+    case 3: return "Updating User Interface Flash Loader.\n";
+    default: return "";
+  }
+}
+
+void CUpdaterDlg::OnUpdate() {
+  Running command(m_commandRunning), update(m_updateRunning);
+  EnableControl(IDC_UPDATE, false);
+  EnableControl(IDC_CLOSE, false);
+  CWaitCursor wait(*this);
+  UpdateData(true);
+  if (m_deviceChoice == 0) {
+    EnableControl(IDC_CLOSE, true);
+    return;
+  }
+  std::unique_ptr<CFlashImage> image;
+  try {
+    try {
+      if (m_identified && m_deviceType != kDeviceTypeM6) {
+        MessageBoxPrompt(IDP_WRONG_DEVICE, MsgIcon::Stop);
+        EnableControl(IDC_CLOSE, true);
+        return;
+      }
+      m_totalProgress.SetRange(0, kTotalRange);
+      m_totalProgress.SetPos(0);
+      image = std::make_unique<CFlashImage>();
+      m_lastLoadStatus.clear();
+      image->LoadFirmwareImage([this](const std::string& text) {
+        m_lastLoadStatus = text;
+        ShowStatus(text);
+      });
+      // Erasing the unit and then reporting completion for zero blocks would leave it
+      // without firmware while saying all went well.
+      if (image->GetCount() == 0) {
+        MessageBoxText(kNoImageText, MsgIcon::Stop);
+        EnableControl(IDC_CLOSE, true);
+        return;
+      }
+      if (res::IsSyntheticFirmware() && m_lastLoadStatus == kLoadingEmbedded && !ConfirmSyntheticImage()) {
+        EnableControl(IDC_CLOSE, true);
+        return;
+      }
+      DownloadTarget(*image, 0);
+      image.reset();
+    } catch (const CUserException&) {
+      EnableControl(IDC_CLOSE, true);
+      EnableControl(IDC_CONNECT, false);
+      EnableControl(IDC_UPDATE, false);
+      return;
+    } catch (const CImageReadError& error) {
+      // Nothing has been sent yet: the link and port stay as they are.
+      MessageBoxText(std::string("The firmware image could not be read: ") + error.what(), MsgIcon::Stop);
+      EnableControl(IDC_CLOSE, true);
+      EnableControl(IDC_CONNECT, false);
+      EnableControl(IDC_UPDATE, false);
+      return;
+    }
+  } catch (const CFailure& failure) {
+    ReportFailureCode(failure.code());
+    return;
+  } catch (const std::bad_alloc&) {
+    ReportFailureCode(1302);
+    return;
+  }
+  ShowStatus("Update Complete");
+  MessageBoxPrompt(IDP_UPDATE_COMPLETE, MsgIcon::None);
+  EnableControl(IDC_CLOSE, true);
+  EndDialog(IDOK);
+}
+
+bool CUpdaterDlg::DownloadTarget(CFlashImage& image, std::uint8_t target) {
+  m_blockProgress.SetRange(0, kBlockRange);
+  m_blockProgress.SetPos(0);
+  ShowStatus(ErasingText(target));
+  if (!StartDownload(target)) FailDownload("Error Starting Download.");
+  ShowStatus(UpdatingText(target));
+  if (!SendBlocks(image)) FailDownload("Error Sending Data.");
+  if (!EndDownload()) FailDownload("Error Ending Download.");
+  if (m_deviceBlockCount != m_blockCount) FailDownload("Block Transfer Error.");
+  m_startReplied = m_writeAcked = m_endReplied = false;
+  m_blockCount = m_deviceBlockCount = m_echoedSequence = 0;
+  m_echoedTarget = 0;
+  return true;
+}
+
+bool CUpdaterDlg::StartDownload(std::uint8_t target) {
+  m_eraseRequested = true;
+  SendStartFlashDownload(target, m_deviceAddress, kNoAddress, true);
+  m_blockCount = 0;
+  m_startReplied = false;
+  const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
+  while (TickBefore(TimeGetTime(), deadline) && !m_startReplied && !PortGone()) Poll(1);
+  return m_startReplied && m_echoedTarget == target;
+}
+
+bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
+  std::uint32_t nextAddress = 0, bytesSent = 0;
+  std::uint8_t block[kMaxBlock];
+  for (;;) {
+    PumpMessages();
+    Poll(0);
+    const std::uint32_t start = image.NextSetAddress(nextAddress - 1);
+    if (start < nextAddress) return true;  // the search wrapped: every stored byte is sent
+    std::uint32_t end = start;
+    while (end - start < kMaxBlock - 1 && image.IsSet(end + 1)) ++end;
+    const std::uint32_t n = end - start + 1;
+    for (std::uint32_t i = 0; i < n; ++i) block[i] = image.GetByte(start + i);
+
+    m_writeAcked = false;
+    while (!SendWriteFlash(start, m_blockCount, block, static_cast<std::uint8_t>(n), m_deviceAddress, kNoAddress,
+                           true)) {
+      Poll(0);
+      if (!IsPresent(m_deviceAddress) || PortGone()) return false;
+    }
+    bytesSent += n;
+    const std::uint32_t deadline = TimeGetTime() + m_limits.writeMs;
+    while (TickBefore(TimeGetTime(), deadline) && !m_writeAcked && !PortGone()) Poll(1);
+    if (!m_writeAcked) return false;
+    if (m_echoedSequence != m_blockCount) return false;
+    ++m_blockCount;
+
+    const int pos = static_cast<int>(static_cast<float>(bytesSent) / image.GetCount() * kBlockRange + 0.5);
+    const int old = m_blockProgress.GetPos();
+    if (pos != old) {
+      m_blockProgress.SetPos(pos);
+      m_totalProgress.SetPos(m_totalProgress.GetPos() + (pos - old));
+    }
+    OnBlockWritten(bytesSent, image.GetCount());
+    // end + 1 wraps to 0 after a block that ends at 0xFFFFFFFF, which ends the pass.
+    nextAddress = end + 1;
+    if (nextAddress == 0) return true;
+  }
+}
+
+bool CUpdaterDlg::EndDownload() {
+  SendEndFlashDownload(m_deviceAddress, kNoAddress, true);
+  m_endReplied = false;
+  const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
+  while (TickBefore(TimeGetTime(), deadline) && !m_endReplied && !PortGone()) Poll(1);
+  return m_endReplied;
+}
+
+void CUpdaterDlg::FailDownload(const char* text) {
+  MessageBoxText(text, MsgIcon::Stop);
+  DropConnection();
+  throw CUserException{};
+}
+
+void CUpdaterDlg::OnDidStartFlashDownload(const std::uint8_t* payload, const FrameInfo& info) {
+  if (info.source != m_deviceAddress) return;
+  m_startReplied = true;
+  m_echoedTarget = payload[2];
+}
+
+void CUpdaterDlg::OnDidEndFlashDownload(const std::uint8_t* payload, const FrameInfo& info) {
+  if (info.source != m_deviceAddress) return;
+  m_endReplied = true;
+  m_deviceBlockCount = static_cast<std::uint16_t>(payload[4] | payload[5] << 8);
+  m_echoedTarget = payload[6];
+}
+
+void CUpdaterDlg::OnDidWriteFlash(const std::uint8_t* payload, const FrameInfo& info) {
+  if (info.source != m_deviceAddress) return;
+  m_writeAcked = true;
+  m_echoedSequence = static_cast<std::uint16_t>(payload[2] | payload[3] << 8);
+}
+
+}  // namespace cvm6

@@ -1,0 +1,120 @@
+#pragma once
+// CUpdaterDlg: the updater's one window and, at once, its endpoint on the unit's network.
+// Connect opens the port, starts the link, waits for the unit to announce itself and asks
+// for its device data; Update loads the firmware image and downloads it as one target:
+// start (erase), acknowledged write-flash blocks, end, block-count check.
+//
+// Threading rule: everything here, the update state included, belongs to the window's
+// thread. Handler overrides run inside Poll on that thread and only set members that the
+// waiting loops test. Waits spin on Poll(1) against deadlines from the tick counter.
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "net/network_node.h"
+#include "platform/dialog.h"
+#include "update/update_limits.h"
+
+namespace cvm6 {
+
+class CFlashImage;
+class CSerialPort;
+
+class CUpdaterDlg : public CDialog, public CNetworkNode {
+ public:
+  explicit CUpdaterDlg(UpdateLimits limits = {}, LinkLimits linkLimits = {});
+  ~CUpdaterDlg() override;
+
+  // Commands and window events.
+  void OnConnect();
+  void OnUpdate();
+  void OnSelchangeDevice();
+  bool OnInitDialog() override;
+  void OnDestroy() override;
+
+  // Whether a command is running (Update and Close disabled): the window refuses to be
+  // closed meanwhile, since it pumps its messages between blocks.
+  bool IsCommandRunning() const { return m_commandRunning; }
+  // Whether the erase had been requested in the running or last update.
+  bool EraseRequested() const { return m_eraseRequested; }
+  // The operating system's reason the port did not open, for hosts that can show more.
+  const std::string& PortOpenError() const { return m_portOpenError; }
+  const std::string& StatusText() const { return m_statusText; }
+  std::uint16_t BlockCount() const { return m_blockCount; }
+  std::uint8_t DeviceAddress() const { return m_deviceAddress; }
+  float FirmwareVersion() const { return m_firmwareVersion; }
+  bool HasPort() const { return m_port != nullptr; }
+
+  // Before a build that carries the synthetic image erases a unit: true to go ahead.
+  // The default asks the user; hosts that know better (the simulator) may answer.
+  virtual bool ConfirmSyntheticImage();
+  // Progress of the block pass, for hosts that show more than the bars.
+  virtual void OnBlockWritten(std::uint32_t /*bytesSent*/, std::uint32_t /*totalBytes*/) {}
+
+  static constexpr const char* kSyntheticImageQuestion =
+      "This program carries a synthetic test image, not released firmware. Writing it to a real unit "
+      "leaves the unit without working firmware. Write it anyway?";
+  static constexpr const char* kNoImageText = "No firmware image was found. Nothing was written to the device.";
+
+ protected:
+  void DoDataExchange(CDataExchange& dx) override;
+
+  // Network handler overrides.
+  void OnNetworkChanged() override;
+  void OnReplyDeviceData(const std::uint8_t* payload, const FrameInfo& info) override;
+  void OnDidStartFlashDownload(const std::uint8_t* payload, const FrameInfo& info) override;
+  void OnDidEndFlashDownload(const std::uint8_t* payload, const FrameInfo& info) override;
+  void OnDidWriteFlash(const std::uint8_t* payload, const FrameInfo& info) override;
+
+  bool WaitForDevice();
+  bool IdentifyDevice();
+  bool DownloadTarget(CFlashImage& image, std::uint8_t target);
+  bool StartDownload(std::uint8_t target);
+  bool SendBlocks(CFlashImage& image);
+  bool EndDownload();
+  [[noreturn]] void FailDownload(const char* text);
+  void ShowStatus(const std::string& text);
+  // A port that failed for good (an unplugged adapter) cannot come back: every wait
+  // then ends at once as if its limit had run out.
+  bool PortGone() { return m_link.HasFailed(); }
+  void ReportFailureCode(int code);
+  void DropConnection();
+
+  // Window members.
+  CProgressCtrl m_totalProgress;
+  CComboBox m_deviceList;
+  CProgressCtrl m_blockProgress;
+  int m_portChoice = 0;
+  int m_deviceChoice = 0;
+  std::string m_statusText;
+  std::string m_onlineText = "Offline";
+  std::string m_deviceNameText = "No Device";
+  CSerialPort* m_port = nullptr;  // owned; created by Connect
+
+  // Update state.
+  std::uint8_t m_deviceAddress = 0;
+  std::uint16_t m_blockCount = 0;
+  bool m_deviceSeen = false;
+  bool m_identified = false;
+  bool m_startReplied = false;
+  bool m_writeAcked = false;
+  bool m_endReplied = false;
+  std::uint8_t m_deviceType = 0xFF;
+  std::uint16_t m_deviceBlockCount = 0;
+  std::uint8_t m_echoedTarget = 0;
+  std::uint16_t m_echoedSequence = 0;
+  float m_firmwareVersion = 0.0f;
+
+  const UpdateLimits m_limits;
+  bool m_commandRunning = false;
+  bool m_updateRunning = false;
+  bool m_eraseRequested = false;
+  std::string m_portOpenError;
+  std::string m_lastLoadStatus;
+};
+
+// Texts of the window.
+const char* ErasingText(std::uint8_t target);
+const char* UpdatingText(std::uint8_t target);
+
+}  // namespace cvm6
