@@ -1,0 +1,60 @@
+#pragma once
+// The terminal's side of the updater window for cvm6-flash: controls are plain values,
+// status changes are printed (one live line with a bar on a TTY, plain lines otherwise),
+// message boxes go to stdout (errors, with the stop icon, to stderr).
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/dialog.h"
+
+namespace cvm6 {
+
+// Set by the SIGINT/SIGTERM handler; PumpMessages turns it into an Interrupted throw.
+extern std::atomic<bool> g_interrupted;
+struct Interrupted {};
+
+class CConsoleHost : public DialogHost {
+ public:
+  CConsoleHost(std::string portName, bool assumeYes);
+
+  void SetControlText(int id, const std::string& text) override;
+  std::string GetControlText(int id) override { return m_texts[id]; }
+  void SetListSelection(int id, int index) override { m_selection[id] = index; }
+  int GetListSelection(int id) override;
+  std::string GetListItemText(int id, int index) override;
+  void EnableControl(int id, bool enable) override { m_enabled[id] = enable; }
+  bool IsControlEnabled(int id) override;
+  void SetProgressRange(int id, int lower, int upper) override;
+  void SetProgressPos(int id, int pos) override { m_progress[id] = pos; }
+  int GetProgressPos(int id) override { return m_progress[id]; }
+  void BeginWaitCursor() override {}
+  void EndWaitCursor() override {}
+  int MessageBox(const std::string& text, MsgIcon icon, MsgButtons buttons) override;
+  void EndDialog(int result) override { m_result = result; }
+  void PumpMessages() override;
+
+  // Live progress of the block pass.
+  void ShowProgress(std::uint32_t bytesSent, std::uint32_t totalBytes);
+  void FinishLine();
+
+  int Result() const { return m_result; }
+  const std::vector<std::string>& Boxes() const { return m_boxes; }
+
+ private:
+  std::string m_portName;
+  bool m_assumeYes;
+  bool m_tty;
+  bool m_lineOpen = false;
+  int m_result = 0;
+  std::map<int, std::string> m_texts;
+  std::map<int, int> m_selection, m_progress;
+  std::map<int, bool> m_enabled;
+  std::vector<std::string> m_boxes;
+  std::chrono::steady_clock::time_point m_writeStart{};
+  bool m_writing = false;
+};
+
+}  // namespace cvm6

@@ -1,0 +1,24 @@
+#pragma once
+// The updater window as cvm6-flash drives it: the same CUpdaterDlg, with the progress
+// hook and the synthetic-image question answered by the command line.
+#include "console_host.h"
+#include "update/updater_dlg.h"
+
+namespace cvm6 {
+
+class CFlashDialog : public CUpdaterDlg {
+ public:
+  CFlashDialog(CConsoleHost& host, bool simulated) : m_host(host), m_simulated(simulated) { AttachHost(&host); }
+
+  bool ConfirmSyntheticImage() override { return m_simulated || CUpdaterDlg::ConfirmSyntheticImage(); }
+  void OnBlockWritten(std::uint32_t bytesSent, std::uint32_t totalBytes) override {
+    m_host.ShowProgress(bytesSent, totalBytes);
+  }
+  bool Identified() const { return m_identified; }
+
+ private:
+  CConsoleHost& m_host;
+  bool m_simulated;
+};
+
+}  // namespace cvm6

@@ -1,0 +1,53 @@
+#include "flash_simulator.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "image/flash_image.h"
+#include "sim/device_simulator.h"
+#include "sim/flash_report.h"
+
+namespace cvm6 {
+
+CFlashSimulator::CFlashSimulator(std::unique_ptr<CDeviceSimulator> simulator) : m_simulator(std::move(simulator)) {}
+CFlashSimulator::~CFlashSimulator() = default;
+
+std::unique_ptr<CFlashSimulator> CFlashSimulator::Start(const std::vector<std::string>& options,
+                                                        std::string& error) {
+  SimulatorConfig config;
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    if (options[i] == "--baud" && i + 1 < options.size()) {
+      config.baud = static_cast<std::uint32_t>(std::strtoul(options[++i].c_str(), nullptr, 10));
+    } else {
+      error = "unknown simulator option '" + options[i] + "'";
+      return nullptr;
+    }
+  }
+  auto simulator = std::make_unique<CDeviceSimulator>(config);
+  if (!simulator->Start()) {
+    error = "the simulator could not start: " + simulator->ErrorText();
+    return nullptr;
+  }
+  return std::unique_ptr<CFlashSimulator>(new CFlashSimulator(std::move(simulator)));
+}
+
+const std::string& CFlashSimulator::PortPath() const { return m_simulator->PortPath(); }
+
+bool CFlashSimulator::Finish() {
+  m_simulator->Stop();
+  const SimulatorSummary summary = m_simulator->Summary();
+  CFlashImage expected;
+  LoadEmbeddedFirmware(expected);
+  const auto difference = m_simulator->FirstDifference(expected);
+  std::printf("Simulator: %u blocks, %llu bytes, %u erases, %u writes; %u bytes in flash, SHA-256 %s\n",
+              summary.counts.blocks, static_cast<unsigned long long>(summary.counts.bytes), summary.counts.erases,
+              summary.counts.writes, summary.storedBytes, summary.sha256.c_str());
+  if (!difference) {
+    std::printf("Verdict: identical\n");
+    return true;
+  }
+  std::printf("Verdict: differs from the embedded image first at 0x%05X\n", *difference);
+  return false;
+}
+
+}  // namespace cvm6

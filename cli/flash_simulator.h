@@ -1,0 +1,29 @@
+#pragma once
+// The simulated unit behind `cvm6-flash --simulate`: started in-process on a
+// pseudo-terminal, and asked at the end whether its flash holds the embedded image.
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace cvm6 {
+
+class CDeviceSimulator;
+
+class CFlashSimulator {
+ public:
+  // Options: --baud N (line-speed model). Null with `error` set when they are wrong or
+  // the pseudo-terminal cannot be made.
+  static std::unique_ptr<CFlashSimulator> Start(const std::vector<std::string>& options, std::string& error);
+  ~CFlashSimulator();
+
+  const std::string& PortPath() const;
+  // Stops the unit, prints its summary and verdict; true when its flash is identical
+  // to the embedded image.
+  bool Finish();
+
+ private:
+  explicit CFlashSimulator(std::unique_ptr<CDeviceSimulator> simulator);
+  std::unique_ptr<CDeviceSimulator> m_simulator;
+};
+
+}  // namespace cvm6
