@@ -1,0 +1,150 @@
+#include "sim/device_simulator.h"
+
+#include <chrono>
+#include <fstream>
+
+#include "sim/flash_report.h"
+
+namespace cvm6 {
+namespace {
+
+// How often the model looks at its link when nothing has arrived. Short, because a
+// reply waits for this at most once per request.
+constexpr std::uint32_t kIdlePollMs = 1;
+// How long an end reply may wait for its acknowledgement before the download counts
+// as done anyway (the updater may close the port at once).
+constexpr std::uint32_t kEndAckWaitMs = 2000;
+
+bool IsNotice(const Frame& frame) { return frame.destination == kNoAddress && frame.source == kNoAddress; }
+
+}  // namespace
+
+CDeviceSimulator::CDeviceSimulator(const SimulatorConfig& config)
+    : m_config(config), m_model(config.identity, config.faults) {}
+
+CDeviceSimulator::~CDeviceSimulator() { Stop(); }
+
+bool CDeviceSimulator::Start() {
+  if (m_thread.joinable()) {
+    m_error = "the simulator is already running";
+    return false;
+  }
+  m_master = std::make_unique<CPtyMasterPort>();
+  if (!m_master->m_opened) {
+    m_error = m_master->ErrorText();
+    return false;
+  }
+  m_path = m_master->SlavePath();
+  m_line = std::make_unique<CLinePort>(*m_master, m_config.baud, m_config.faults.line);
+  m_link = std::make_unique<CLink>(m_config.link);
+  m_stop = false;
+  m_link->Start(m_line.get());
+  m_thread = std::thread(&CDeviceSimulator::ModelThread, this);
+  return true;
+}
+
+void CDeviceSimulator::Stop() {
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_stop = true;
+  }
+  m_changed.notify_all();
+  if (m_thread.joinable()) m_thread.join();
+  // Unplug first: a write that waits on the line ends at once, so the link stops promptly.
+  if (m_master) m_master->Close();
+  if (m_link) m_link->Stop();
+}
+
+bool CDeviceSimulator::Pause(std::uint32_t ms) {
+  std::unique_lock<std::mutex> guard(m_lock);
+  return !m_changed.wait_for(guard, std::chrono::milliseconds(ms), [&] { return m_stop.load(); });
+}
+
+template <typename Done>
+void CDeviceSimulator::WaitFor(Done done, std::uint32_t ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+  while (!done() && std::chrono::steady_clock::now() < deadline && Pause(kIdlePollMs)) {
+  }
+}
+
+void CDeviceSimulator::ModelThread() {
+  // The link counts every link-up and every sync block it sends because the far end
+  // woke it while up. Either means the updater has (re)started its link and knows
+  // nothing of the network, so the model announces itself again.
+  std::uint32_t syncsSeen = 0;
+  while (!m_stop) {
+    const std::uint32_t syncs = m_link->GetCounters().linkSyncs;
+    if (syncs != syncsSeen && m_link->IsActive()) {
+      syncsSeen = syncs;
+      if (FramePtr announcement = m_model.Announce()) m_link->QueueTransmit(std::move(announcement));
+    }
+    FramePtr frame = m_link->TakeReceived();
+    if (!frame) {
+      Pause(kIdlePollMs);
+      continue;
+    }
+    if (IsNotice(*frame)) continue;
+    Carry(m_model.Respond(*frame));
+  }
+}
+
+void CDeviceSimulator::Carry(DeviceAction action) {
+  if (action.delayMs != 0 && !Pause(action.delayMs)) return;
+  if (action.goSilent) m_line->Silence();
+  if (action.unplug) m_master->Close();
+  const std::uint32_t acksBefore = m_line->Counters().acksFromHost;
+  const std::uint32_t framesBefore = m_line->Counters().framesWritten;
+  if (action.reply) m_link->QueueTransmit(std::move(action.reply));
+  if (action.badControl) {
+    // After the reply has gone out, ahead of whatever the link sends next.
+    WaitFor([&] { return m_line->Counters().framesWritten != framesBefore; }, kEndAckWaitMs);
+    m_line->InjectControl(*action.badControl);
+  }
+  if (action.completedUpdate) {
+    // The updater sends the acknowledgement of its last write reply before its end
+    // request, so the next acknowledgement it sends is the end reply's.
+    WaitFor([&] { return m_line->Counters().acksFromHost != acksBefore; }, kEndAckWaitMs);
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      ++m_acknowledgedUpdates;
+    }
+    m_changed.notify_all();
+  }
+}
+
+bool CDeviceSimulator::WaitForUpdates(std::uint32_t count, std::uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> guard(m_lock);
+  return m_changed.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                            [&] { return m_acknowledgedUpdates >= count; });
+}
+
+SimulatorSummary CDeviceSimulator::Summary() const {
+  SimulatorSummary summary;
+  summary.counts = m_model.Counts();
+  m_model.WithFlash([&](const CFlashImage& flash) {
+    summary.storedBytes = flash.GetCount();
+    summary.sha256 = FlashDigest(flash);
+    return 0;
+  });
+  if (m_line) summary.line = m_line->Counters();
+  std::lock_guard<std::mutex> guard(m_lock);
+  summary.acknowledgedUpdates = m_acknowledgedUpdates;
+  return summary;
+}
+
+std::optional<std::uint32_t> CDeviceSimulator::FirstDifference(const CFlashImage& expected) const {
+  return m_model.WithFlash([&](const CFlashImage& flash) { return cvm6::FirstDifference(flash, expected); });
+}
+
+bool CDeviceSimulator::DumpHex(const std::string& path) const {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  m_model.WithFlash([&](const CFlashImage& flash) {
+    WriteIntelHex(flash, out);
+    return 0;
+  });
+  out.flush();
+  return static_cast<bool>(out);
+}
+
+}  // namespace cvm6

@@ -1,0 +1,91 @@
+#pragma once
+// A Corvane M6 in download mode on a pseudo-terminal, run in-process: the model, its own
+// link engine, the line between them and the updater, and a thread that answers.
+//
+//   CDeviceSimulator sim(config);
+//   if (!sim.Start()) fail(sim.ErrorText());
+//   open sim.PortPath() as the serial port ...
+//   sim.WaitForUpdates(1, ms);
+//   SimulatorSummary s = sim.Summary();   // or FirstDifference against an expected image
+//   sim.Stop();                           // also done by the destructor
+//
+// The simulator outlives its updaters: when one closes the port and another opens it,
+// the model answers the new link's wake and announces itself again.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "link/link.h"
+#include "sim/device_model.h"
+#include "sim/line_port.h"
+#include "sim/pty_master_port.h"
+
+namespace cvm6 {
+
+struct SimulatorConfig {
+  DeviceIdentity identity;
+  FaultPlan faults;
+  std::uint32_t baud = 0;  // 0: bytes take no time on the wire
+  LinkLimits link;         // the model's own link limits (the unit's are the defaults)
+};
+
+struct SimulatorSummary {
+  DeviceCounts counts;
+  std::uint32_t storedBytes = 0;  // distinct addresses held in the flash
+  std::string sha256;             // FlashDigest of the flash
+  LineCounters line;
+  std::uint32_t acknowledgedUpdates = 0;
+};
+
+class CDeviceSimulator {
+ public:
+  explicit CDeviceSimulator(const SimulatorConfig& config);
+  ~CDeviceSimulator();
+  CDeviceSimulator(const CDeviceSimulator&) = delete;
+  CDeviceSimulator& operator=(const CDeviceSimulator&) = delete;
+
+  // Opens the pseudo-terminal and starts answering. False (see ErrorText) when the
+  // pseudo-terminal cannot be made or when already started.
+  bool Start();
+  // Unplugs the port and ends every thread; the summary stays readable.
+  void Stop();
+
+  const std::string& PortPath() const { return m_path; }
+  const std::string& ErrorText() const { return m_error; }
+
+  // True once `count` downloads have ended with an end reply that the updater
+  // acknowledged (or that had 2 s to be acknowledged); false after timeoutMs.
+  bool WaitForUpdates(std::uint32_t count, std::uint32_t timeoutMs);
+
+  SimulatorSummary Summary() const;
+  std::optional<std::uint32_t> FirstDifference(const CFlashImage& expected) const;
+  bool DumpHex(const std::string& path) const;
+
+ private:
+  void ModelThread();
+  void Carry(DeviceAction action);
+  bool Pause(std::uint32_t ms);  // false when stopping
+  template <typename Done>
+  void WaitFor(Done done, std::uint32_t ms);
+
+  const SimulatorConfig m_config;
+  std::string m_path;
+  std::string m_error;
+  CDeviceModel m_model;
+  std::unique_ptr<CPtyMasterPort> m_master;
+  std::unique_ptr<CLinePort> m_line;
+  std::unique_ptr<CLink> m_link;
+  std::thread m_thread;
+  std::atomic<bool> m_stop{false};
+
+  mutable std::mutex m_lock;
+  std::condition_variable m_changed;
+  std::uint32_t m_acknowledgedUpdates = 0;
+};
+
+}  // namespace cvm6

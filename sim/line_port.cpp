@@ -1,0 +1,183 @@
+#include "sim/line_port.h"
+
+#include <thread>
+#include <vector>
+
+#include "link/frame_codec.h"
+#include "platform/failure.h"
+
+namespace cvm6 {
+namespace {
+
+std::chrono::steady_clock::duration ByteTime(std::uint32_t baud) {
+  if (baud == 0) return std::chrono::steady_clock::duration::zero();
+  // Ten bit times: start bit, eight data bits, stop bit.
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::duration<double>(10.0 / baud));
+}
+
+}  // namespace
+
+CLinePort::CLinePort(CSerialPort& inner, std::uint32_t baud, const LineFaults& faults)
+    : m_inner(inner),
+      m_byteTime(ByteTime(baud)),
+      m_faults(faults),
+      m_toHostRandom(faults.seed),
+      m_fromHostRandom(faults.seed ^ 0x9E3779B9u) {
+  m_opened = inner.IsOpen();
+}
+
+// Integer arithmetic on the generator's output, so a seed damages the same bytes with
+// every standard library.
+bool CLinePort::Chance(std::mt19937& generator, double rate) {
+  if (rate <= 0.0) return false;
+  return generator() < static_cast<std::uint64_t>(rate * 4294967296.0);
+}
+
+void CLinePort::InjectControl(std::uint8_t byte) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_injected = byte;
+}
+
+LineCounters CLinePort::Counters() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  LineCounters counters = m_counters;
+  counters.toHost = m_toHostWatch.Counts();
+  counters.fromHost = m_fromHostWatch.Counts();
+  return counters;
+}
+
+void CLinePort::Write(const void* buffer, std::uint32_t length, std::uint32_t /*timeoutMs*/) {
+  const auto* bytes = static_cast<const std::uint8_t*>(buffer);
+  std::vector<std::uint8_t> out;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_silent) {
+      m_counters.silencedBytes += length;
+      return;
+    }
+    std::vector<std::uint8_t> wanted;
+    wanted.reserve(2 * length + 1);
+    if (m_injected >= 0) {
+      wanted.push_back(static_cast<std::uint8_t>(m_injected));
+      m_injected = -1;
+    }
+    // The link writes an acknowledgement as a write of its own, one byte long.
+    if (length == 1 && bytes[0] == LINK_ACK) {
+      ++m_counters.acks;
+      if (m_counters.acks == m_faults.loseAck) {
+        // lost on the line
+      } else {
+        wanted.push_back(m_counters.acks == m_faults.nakAck ? LINK_NAK : LINK_ACK);
+      }
+    } else {
+      wanted.insert(wanted.end(), bytes, bytes + length);
+      // A frame is always one write of its own, and its first byte has bit 7 clear.
+      if (length > 1 && (bytes[0] & 0x80) == 0) {
+        ++m_counters.framesWritten;
+        if (m_faults.duplicateEvery != 0 && m_counters.framesWritten % m_faults.duplicateEvery == 0) {
+          wanted.insert(wanted.end(), bytes, bytes + length);
+          // The host acknowledges both copies; the second acknowledgement belongs to no
+          // frame of ours and must not release the next one before it was answered.
+          ++m_acksToSwallow;
+        }
+      }
+    }
+    out.reserve(wanted.size());
+    bool gap = false;
+    for (std::uint8_t byte : wanted) {
+      if (Chance(m_toHostRandom, m_faults.dropToHost)) {
+        ++m_counters.droppedToHost;
+        gap = true;
+        continue;
+      }
+      bool damaged = gap;
+      gap = false;
+      if (Chance(m_toHostRandom, m_faults.corruptToHost)) {
+        byte ^= static_cast<std::uint8_t>(1u << (m_toHostRandom() % 8));
+        ++m_counters.corruptedToHost;
+        damaged = true;
+      }
+      m_toHostWatch.Feed(byte, damaged);
+      out.push_back(byte);
+    }
+  }
+  PacedWrite(out.data(), out.size());
+}
+
+void CLinePort::PacedWrite(const std::uint8_t* bytes, std::size_t count) {
+  if (count == 0) return;
+  if (m_byteTime == Clock::duration::zero()) {
+    m_inner.Write(bytes, static_cast<std::uint32_t>(count), 0);
+    return;
+  }
+  // Byte i leaves the far end of the wire at start + (i + 1) byte times; everything due
+  // by now is handed on in one go, then the writer sleeps until the next byte is due.
+  const auto now = Clock::now();
+  const auto start = m_txLineFree > now ? m_txLineFree : now;
+  std::size_t sent = 0;
+  while (sent < count) {
+    const auto elapsed = Clock::now() - start;
+    std::size_t due = static_cast<std::size_t>(elapsed / m_byteTime);
+    if (due > count) due = count;
+    if (due > sent) {
+      m_inner.Write(bytes + sent, static_cast<std::uint32_t>(due - sent), 0);
+      sent = due;
+    } else {
+      std::this_thread::sleep_until(start + m_byteTime * static_cast<long>(sent + 1));
+    }
+  }
+  m_txLineFree = start + m_byteTime * static_cast<long>(count);
+}
+
+void CLinePort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
+  auto* bytes = static_cast<std::uint8_t*>(buffer);
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const bool paced = m_byteTime != Clock::duration::zero();
+  std::uint8_t chunk[kMaxFrameBytes];
+  std::uint32_t done = 0;
+  bool gap = false;
+  while (done < length) {
+    std::uint32_t wait = 0;
+    if (timeoutMs != 0) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      if (left <= 0) ThrowCode(1105);
+      wait = static_cast<std::uint32_t>(left);
+    }
+    // With a line-speed model each byte is read on its own, so its time of arrival is
+    // known; without one the rest is read at once.
+    std::uint32_t want = paced ? 1 : length - done;
+    if (want > sizeof chunk) want = sizeof chunk;
+    m_inner.Read(chunk, want, wait);
+    for (std::uint32_t i = 0; i < want; ++i) {
+      if (paced) {
+        const auto now = Clock::now();
+        const auto arrival = (m_rxLineFree > now ? m_rxLineFree : now) + m_byteTime;
+        std::this_thread::sleep_until(arrival);
+        m_rxLineFree = arrival;
+      }
+      std::uint8_t byte = chunk[i];
+      std::lock_guard<std::mutex> guard(m_lock);
+      if (Chance(m_fromHostRandom, m_faults.dropFromHost)) {
+        ++m_counters.droppedFromHost;
+        gap = true;
+        continue;
+      }
+      bool damaged = gap;
+      gap = false;
+      if (Chance(m_fromHostRandom, m_faults.corruptFromHost)) {
+        byte ^= static_cast<std::uint8_t>(1u << (m_fromHostRandom() % 8));
+        ++m_counters.corruptedFromHost;
+        damaged = true;
+      }
+      if (byte == LINK_ACK && m_acksToSwallow > 0 && m_fromHostWatch.AtUnitStart()) {
+        --m_acksToSwallow;
+        continue;
+      }
+      if (byte == LINK_ACK && m_fromHostWatch.AtUnitStart()) ++m_counters.acksFromHost;
+      m_fromHostWatch.Feed(byte, damaged);
+      bytes[done++] = byte;
+    }
+  }
+}
+
+}  // namespace cvm6

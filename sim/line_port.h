@@ -1,0 +1,82 @@
+#pragma once
+// The line between the model and the updater: a CSerialPort that wraps the model's real
+// port and adds what a serial cable and a UART add — time on the wire at the baud rate —
+// plus the byte-level faults of the fault plan. The model's link reads and writes
+// through it and never knows.
+//
+// Line speed: with baud B each byte takes 10 / B seconds (start bit, 8 data bits, stop
+// bit) in either direction. Writes are paced byte by byte against a schedule kept in
+// absolute time, so rounding in sleeps never adds up; read bytes are handed on no faster
+// than they could have crossed the wire.
+//
+// Threading: one reader and one writer thread, as for any port; the fault switches the
+// model flips (Silence, InjectControl) may come from a third.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <random>
+
+#include "port/serial_port.h"
+#include "sim/fault_plan.h"
+#include "sim/wire_watch.h"
+
+namespace cvm6 {
+
+struct LineCounters {
+  WireCounts toHost;    // what the updater receives
+  WireCounts fromHost;  // what the model's link receives
+  std::uint64_t corruptedToHost = 0, corruptedFromHost = 0;  // bytes flipped
+  std::uint64_t droppedToHost = 0, droppedFromHost = 0;      // bytes lost
+  std::uint64_t silencedBytes = 0;  // bytes the model wrote while silent
+  std::uint32_t acks = 0;           // acknowledgements the model's link wrote
+  std::uint32_t acksFromHost = 0;   // acknowledgements the updater sent
+  std::uint32_t framesWritten = 0;  // frames the model's link wrote (before duplication)
+};
+
+class CLinePort : public CSerialPort {
+ public:
+  // `inner` must outlive this port. baud 0: no time on the wire.
+  CLinePort(CSerialPort& inner, std::uint32_t baud, const LineFaults& faults);
+
+  bool Close() override { return m_inner.Close(); }
+  bool IsOpen() override { return m_inner.IsOpen(); }
+  std::uint32_t GetInfo() override { return m_inner.GetInfo(); }
+  void Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
+  void Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
+
+  // From now on nothing leaves the model; reading goes on, so the host's writes never
+  // back up (a unit that lost power does not hold the line).
+  void Silence() { m_silent = true; }
+  bool IsSilent() const { return m_silent.load(); }
+  // `byte` goes out ahead of whatever the link writes next.
+  void InjectControl(std::uint8_t byte);
+
+  LineCounters Counters() const;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  void PacedWrite(const std::uint8_t* bytes, std::size_t count);
+  bool Chance(std::mt19937& generator, double rate);
+
+  CSerialPort& m_inner;
+  const Clock::duration m_byteTime;  // zero without a line-speed model
+  const LineFaults m_faults;
+  std::atomic<bool> m_silent{false};
+
+  // Writer side (and the counters, which Counters() copies under the lock).
+  mutable std::mutex m_lock;
+  std::mt19937 m_toHostRandom;
+  Clock::time_point m_txLineFree{};
+  CWireWatch m_toHostWatch;
+  LineCounters m_counters;
+  std::uint32_t m_acksToSwallow = 0;  // acknowledgements of our own duplicates
+  int m_injected = -1;
+
+  // Reader side.
+  std::mt19937 m_fromHostRandom;
+  Clock::time_point m_rxLineFree{};
+  CWireWatch m_fromHostWatch;
+};
+
+}  // namespace cvm6
