@@ -60,13 +60,6 @@ bool CDeviceSimulator::Pause(std::uint32_t ms) {
   return !m_changed.wait_for(guard, std::chrono::milliseconds(ms), [&] { return m_stop.load(); });
 }
 
-template <typename Done>
-void CDeviceSimulator::WaitFor(Done done, std::uint32_t ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-  while (!done() && std::chrono::steady_clock::now() < deadline && Pause(kIdlePollMs)) {
-  }
-}
-
 void CDeviceSimulator::ModelThread() {
   // The link counts every link-up and every sync block it sends because the far end
   // woke it while up. Either means the updater has (re)started its link and knows
@@ -78,6 +71,7 @@ void CDeviceSimulator::ModelThread() {
       syncsSeen = syncs;
       if (FramePtr announcement = m_model.Announce()) m_link->QueueTransmit(std::move(announcement));
     }
+    FollowUp();
     FramePtr frame = m_link->TakeReceived();
     if (!frame) {
       Pause(kIdlePollMs);
@@ -92,24 +86,39 @@ void CDeviceSimulator::Carry(DeviceAction action) {
   if (action.delayMs != 0 && !Pause(action.delayMs)) return;
   if (action.goSilent) m_line->Silence();
   if (action.unplug) m_master->Close();
-  const std::uint32_t acksBefore = m_line->Counters().acksFromHost;
-  const std::uint32_t framesBefore = m_line->Counters().framesWritten;
+  const LineCounters before = m_line->Counters();
   if (action.reply) m_link->QueueTransmit(std::move(action.reply));
-  if (action.badControl) {
-    // After the reply has gone out, ahead of whatever the link sends next.
-    WaitFor([&] { return m_line->Counters().framesWritten != framesBefore; }, kEndAckWaitMs);
-    m_line->InjectControl(*action.badControl);
+  // What follows a reply is settled later by FollowUp, so that the model keeps
+  // answering meanwhile (a new updater may already be talking).
+  if (action.badControl) m_pendingBadControl = PendingBadControl{*action.badControl, before.framesWritten};
+  if (action.completedUpdate)
+    m_pendingEnds.push_back({before.acksFromHost, std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndAckWaitMs)});
+}
+
+void CDeviceSimulator::FollowUp() {
+  if (!m_pendingBadControl && m_pendingEnds.empty()) return;
+  const LineCounters line = m_line->Counters();
+  // The bad byte goes out after the reply, ahead of whatever the link sends next.
+  if (m_pendingBadControl && line.framesWritten != m_pendingBadControl->framesBefore) {
+    m_line->InjectControl(m_pendingBadControl->byte);
+    m_pendingBadControl.reset();
   }
-  if (action.completedUpdate) {
-    // The updater sends the acknowledgement of its last write reply before its end
-    // request, so the next acknowledgement it sends is the end reply's.
-    WaitFor([&] { return m_line->Counters().acksFromHost != acksBefore; }, kEndAckWaitMs);
-    {
-      std::lock_guard<std::mutex> guard(m_lock);
-      ++m_acknowledgedUpdates;
-    }
-    m_changed.notify_all();
+  // The updater acknowledges its last write reply before it sends the end request, so
+  // the next acknowledgement it sends is the end reply's. One that never comes (the
+  // updater closed at once, or its byte was lost) counts after a while all the same.
+  const auto now = std::chrono::steady_clock::now();
+  std::uint32_t done = 0;
+  while (!m_pendingEnds.empty() &&
+         (line.acksFromHost != m_pendingEnds.front().acksBefore || now >= m_pendingEnds.front().deadline)) {
+    m_pendingEnds.erase(m_pendingEnds.begin());
+    ++done;
   }
+  if (done == 0) return;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_acknowledgedUpdates += done;
+  }
+  m_changed.notify_all();
 }
 
 bool CDeviceSimulator::WaitForUpdates(std::uint32_t count, std::uint32_t timeoutMs) {

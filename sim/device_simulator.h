@@ -12,6 +12,7 @@
 // The simulator outlives its updaters: when one closes the port and another opens it,
 // the model answers the new link's wake and announces itself again.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -19,6 +20,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "link/link.h"
 #include "sim/device_model.h"
@@ -69,9 +71,20 @@ class CDeviceSimulator {
  private:
   void ModelThread();
   void Carry(DeviceAction action);
+  void FollowUp();
   bool Pause(std::uint32_t ms);  // false when stopping
-  template <typename Done>
-  void WaitFor(Done done, std::uint32_t ms);
+
+  // Model-thread state: consequences of a reply that wait for the line.
+  struct PendingBadControl {
+    std::uint8_t byte;
+    std::uint32_t framesBefore;
+  };
+  struct PendingEnd {
+    std::uint32_t acksBefore;
+    std::chrono::steady_clock::time_point deadline;
+  };
+  std::optional<PendingBadControl> m_pendingBadControl;
+  std::vector<PendingEnd> m_pendingEnds;
 
   const SimulatorConfig m_config;
   std::string m_path;
