@@ -1,0 +1,186 @@
+// Connect and identify: the window against the unit played in raw bytes on a
+// pseudo-terminal, from the link handshake to the online state the reply leaves.
+#include <thread>
+
+#include "updater_fixture.h"
+
+namespace cvm6::test {
+namespace {
+
+TEST_F(UpdaterTest, StartsOfflineWithUpdateDisabled) {
+  Begin();
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_TRUE(Enabled(IDC_CONNECT));
+  EXPECT_EQ(Text(IDC_ONLINE_TEXT), "Offline");
+  EXPECT_EQ(Text(IDC_DEVICE_NAME), "No Device");
+  EXPECT_EQ(Text(IDC_STATUS), "");
+  EXPECT_EQ(host->Control(IDC_PORT_LIST).selection, 0);
+  EXPECT_EQ(host->Control(IDC_DEVICE_LIST).selection, 0);
+  EXPECT_EQ(host->Control(IDC_TOTAL_PROGRESS).upper, 159);
+  EXPECT_EQ(host->Control(IDC_BLOCK_PROGRESS).pos, 0);
+  EXPECT_FALSE(dlg->HasPort());
+  EXPECT_FALSE(dlg->Link().IsStarted());
+}
+
+// The unit comes up 300 ms after the link and announces itself as 5; the device data
+// request goes to 5 and its reply names a Corvane M6 with firmware 1.023.
+TEST_F(UpdaterTest, ConnectIdentifiesTheUnitAndGoesOnline) {
+  DeviceScript script;
+  script.announceDelayMs = 300;
+  Begin(script);
+  const int ms = ConnectMs();
+  EXPECT_LT(ms, Scaled(3000));  // as soon as the unit is seen, not after the 5000 ms limit
+
+  EXPECT_TRUE(host->Boxes().empty());
+  EXPECT_EQ(Text(IDC_ONLINE_TEXT), "Online");
+  EXPECT_EQ(Text(IDC_DEVICE_NAME), "Corvane M6");
+  EXPECT_EQ(host->Control(IDC_DEVICE_LIST).selection, 1);
+  EXPECT_TRUE(Enabled(IDC_UPDATE));
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_FALSE(Enabled(IDC_CONNECT));
+  EXPECT_EQ(dlg->DeviceAddress(), 5);
+  EXPECT_FLOAT_EQ(dlg->FirmwareVersion(), 1.023f);
+  EXPECT_TRUE(dlg->HasPort());
+  EXPECT_TRUE(dlg->Link().IsActive());
+  EXPECT_EQ(host->WaitDepth(), 0);
+
+  // Exactly one request went out: device data, to 5, from the address the unit gave us,
+  // with acknowledgement wanted.
+  const auto frames = device->Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].dest, 5);
+  EXPECT_EQ(frames[0].src, 1);
+  EXPECT_TRUE(frames[0].ackWanted);
+  EXPECT_EQ(frames[0].payload, (Bytes{0x1A, 0x00}));
+}
+
+TEST_F(UpdaterTest, AnotherDeviceTypeEnablesUpdateButNamesNoDevice) {
+  DeviceScript script;
+  script.deviceType = 0x41;
+  script.version[0] = '2';
+  Begin(script);
+  dlg->OnConnect();
+  EXPECT_EQ(Text(IDC_ONLINE_TEXT), "Online");
+  EXPECT_EQ(Text(IDC_DEVICE_NAME), "No Device");
+  EXPECT_EQ(host->Control(IDC_DEVICE_LIST).selection, 0);
+  EXPECT_TRUE(Enabled(IDC_UPDATE));
+  EXPECT_FALSE(Enabled(IDC_CONNECT));
+  EXPECT_FLOAT_EQ(dlg->FirmwareVersion(), 2.023f);
+}
+
+// No reply, or a reply from an address that is not the unit's: online all the same,
+// Update disabled, nothing learnt. Both wait out the device limit.
+struct NoValidReply {
+  const char* name;
+  bool answer;
+  std::optional<std::uint8_t> source;
+};
+
+class ConnectWithoutValidReply : public UpdaterTest, public ::testing::WithParamInterface<NoValidReply> {};
+
+TEST_P(ConnectWithoutValidReply, GoesOnlineWithUpdateDisabled) {
+  DeviceScript script;
+  script.answerDeviceData = GetParam().answer;
+  script.deviceDataSource = GetParam().source;
+  Begin(script, ShortLimits());
+  const int ms = ConnectMs();
+  EXPECT_GE(ms, 450);  // the identify wait ran to its limit
+  EXPECT_TRUE(host->Boxes().empty());
+  EXPECT_EQ(Text(IDC_ONLINE_TEXT), "Online");
+  EXPECT_EQ(Text(IDC_DEVICE_NAME), "No Device");
+  EXPECT_EQ(host->Control(IDC_DEVICE_LIST).selection, 0);
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+  EXPECT_FALSE(Enabled(IDC_CONNECT));
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_FLOAT_EQ(dlg->FirmwareVersion(), 0.0f);
+  EXPECT_TRUE(dlg->HasPort());
+  EXPECT_TRUE(dlg->Link().IsStarted());
+}
+
+INSTANTIATE_TEST_SUITE_P(Update, ConnectWithoutValidReply,
+                         ::testing::Values(NoValidReply{"NoReply", false, std::nullopt},
+                                           NoValidReply{"ReplyFromAddress6", true, std::uint8_t{6}}),
+                         [](const auto& param) { return std::string(param.param.name); });
+
+TEST_F(UpdaterTest, PortThatDoesNotOpenLeavesTheWindowOffline) {
+  Begin({}, ShortLimits(), (cwd.path() / "no-such-tty").string());
+  dlg->OnConnect();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, kPortNotOpened);
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_EQ(host->Boxes()[0].buttons, MsgButtons::Ok);
+  EXPECT_EQ(Text(IDC_ONLINE_TEXT), "Offline");
+  EXPECT_TRUE(Enabled(IDC_CONNECT));
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+  EXPECT_FALSE(dlg->HasPort());
+  EXPECT_FALSE(dlg->Link().IsStarted());
+  EXPECT_FALSE(dlg->PortOpenError().empty());
+  EXPECT_EQ(host->WaitDepth(), 0);
+
+  // Connect can be pressed again, and fails the same way.
+  dlg->OnConnect();
+  EXPECT_EQ(host->Boxes().size(), 2u);
+  EXPECT_FALSE(dlg->HasPort());
+}
+
+// The link comes up but the unit never announces itself.
+TEST_F(UpdaterTest, NoDeviceFailsAfterTheLimitAndStopsTheLink) {
+  DeviceScript script;
+  script.announce = false;
+  Begin(script, ShortLimits());
+  const auto start = Clock::now();
+  dlg->OnConnect();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  const int ms = MsSince(start, host->Boxes()[0].when);
+  EXPECT_GE(ms, 490);
+  EXPECT_LT(ms, 500 + Scaled(1500));
+  EXPECT_TRUE(device->LinkUp());  // it was the unit that stayed silent, not the link
+  EXPECT_EQ(host->Boxes()[0].text, kCannotConnect);
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_EQ(Text(IDC_ONLINE_TEXT), "Offline");
+  EXPECT_TRUE(Enabled(IDC_CONNECT));
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+  EXPECT_FALSE(dlg->HasPort());
+  EXPECT_FALSE(dlg->Link().IsStarted());
+  EXPECT_TRUE(device->Frames().empty());
+  EXPECT_EQ(host->WaitDepth(), 0);
+}
+
+// An unplugged adapter during Connect can never bring the unit: the wait ends at once.
+TEST_F(UpdaterTest, PortGoneDuringConnectFailsAtOnce) {
+  DeviceScript script;
+  script.announce = false;
+  Begin(script);  // the 5000 ms device limit
+  std::thread unplug([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    device->Stop();
+    pty.CloseMaster();
+  });
+  const int ms = ConnectMs();
+  unplug.join();
+  EXPECT_LT(ms, 200 + Scaled(2000));
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, kCannotConnect);
+  EXPECT_FALSE(dlg->HasPort());
+  EXPECT_FALSE(dlg->Link().IsStarted());
+}
+
+TEST_F(UpdaterTest, DeviceSelectionFollowsTheChoiceOnlyAfterTheUnitWasSeen) {
+  Begin();
+  host->UserSelects(IDC_DEVICE_LIST, 1);
+  dlg->OnSelchangeDevice();
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+
+  dlg->OnConnect();
+  ASSERT_TRUE(Enabled(IDC_UPDATE));
+  host->UserSelects(IDC_DEVICE_LIST, 0);
+  dlg->OnSelchangeDevice();
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+  host->UserSelects(IDC_DEVICE_LIST, 1);
+  dlg->OnSelchangeDevice();
+  EXPECT_TRUE(Enabled(IDC_UPDATE));
+}
+
+}  // namespace
+}  // namespace cvm6::test

@@ -1,0 +1,329 @@
+// The Update command: image from a list file or the embedded texts, one target streamed
+// to the unit played in raw bytes, and every way it can fail.
+#include <algorithm>
+#include <thread>
+
+#include "image/flash_image.h"
+#include "platform/firmware_kind.h"
+#include "updater_fixture.h"
+
+namespace cvm6::test {
+namespace {
+
+constexpr std::uint16_t kStart = 0x15, kEnd = 0x17, kWrite = 0x19, kRequestData = 0x1A;
+
+bool Contains(const std::vector<std::uint16_t>& ids, std::uint16_t id) {
+  return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+class UpdateTest : public UpdaterTest {
+ protected:
+  // Online with the unit identified as a Corvane M6, events recorded from here on.
+  void Online(DeviceScript script = {}, UpdateLimits limits = ShortLimits()) {
+    Begin(script, limits);
+    dlg->OnConnect();
+    ASSERT_EQ(Text(IDC_ONLINE_TEXT), "Online");
+    ASSERT_TRUE(Enabled(IDC_UPDATE));
+    host->ClearEvents();
+  }
+
+  // The window as every failed or refused update leaves it: Close the only button.
+  void ExpectOnlyCloseEnabled() {
+    EXPECT_TRUE(Enabled(IDC_CLOSE));
+    EXPECT_FALSE(Enabled(IDC_UPDATE));
+    EXPECT_FALSE(Enabled(IDC_CONNECT));
+    EXPECT_EQ(Text(IDC_ONLINE_TEXT), "Online");
+    EXPECT_FALSE(host->EndResult().has_value());
+    EXPECT_EQ(host->WaitDepth(), 0);
+    EXPECT_FALSE(dlg->IsCommandRunning());
+  }
+
+  // While blocks streamed, all three buttons were disabled each time the window ran.
+  void ExpectButtonsDisabledWhileRunning() {
+    EXPECT_FALSE(host->Pumps().empty());
+    for (const auto& pump : host->Pumps()) {
+      EXPECT_FALSE(pump.update);
+      EXPECT_FALSE(pump.close);
+      EXPECT_FALSE(pump.connect);
+    }
+  }
+
+  // The unit's ids from the first start request on.
+  std::vector<std::uint16_t> UpdateIds() {
+    auto ids = device->Ids();
+    ids.erase(ids.begin(), std::find(ids.begin(), ids.end(), kStart));
+    return ids;
+  }
+};
+
+TEST_F(UpdateTest, OneRunOf1000BytesGoesOutInFiveBlocks) {
+  WriteOneRunImage(1000, 0x2000);
+  Online();
+  dlg->OnUpdate();
+
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, kUpdateComplete);
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::None);
+  EXPECT_EQ(host->Boxes()[0].buttons, MsgButtons::Ok);
+  EXPECT_EQ(host->EndResult(), std::optional<int>(IDOK));
+  EXPECT_EQ(Text(IDC_STATUS), "Update Complete");
+  EXPECT_EQ(host->Texts(IDC_STATUS), (std::vector<std::string>{"fw.hex 0X02000", "Erasing Digital Board Memory.",
+                                                              "Updating Digital Board.", "Update Complete"}));
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_EQ(host->WaitDepth(), 0);
+  ExpectButtonsDisabledWhileRunning();
+
+  // On the wire: start for target 0, five blocks numbered 0..4, end; all to the unit.
+  const auto frames = device->Frames();
+  std::vector<WireUnit> update(frames.begin() + 1, frames.end());  // after the device data request
+  ASSERT_EQ(update.size(), 7u);
+  for (const auto& frame : update) {
+    EXPECT_EQ(frame.dest, 5);
+    EXPECT_EQ(frame.src, 1);
+    EXPECT_TRUE(frame.ackWanted);
+  }
+  EXPECT_EQ(update.front().payload, (Bytes{0x15, 0x00, 0x00}));
+  EXPECT_EQ(update.back().payload, (Bytes{0x17, 0x00}));
+  const auto blocks = device->Blocks();
+  ASSERT_EQ(blocks.size(), 5u);
+  const std::uint32_t sizes[] = {246, 246, 246, 246, 16};
+  std::uint32_t address = 0x2000;
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    EXPECT_EQ(blocks[i].sequence, i);
+    EXPECT_EQ(blocks[i].address, address);
+    EXPECT_EQ(blocks[i].data.size(), sizes[i]);
+    address += sizes[i];
+  }
+  const auto flash = device->Flash();
+  ASSERT_EQ(flash.size(), 1000u);
+  for (std::uint32_t i = 0; i < 1000; ++i) ASSERT_EQ(flash.at(0x2000 + i), ImageByte(i)) << i;
+
+  // Progress: block bar 0..79 stepping 19, 39, 58, 78, 79; total bar 0..159 ending at 79.
+  EXPECT_EQ(host->Positions(IDC_BLOCK_PROGRESS), (std::vector<int>{0, 19, 39, 58, 78, 79}));
+  EXPECT_EQ(host->Control(IDC_BLOCK_PROGRESS).upper, 79);
+  EXPECT_EQ(host->Positions(IDC_TOTAL_PROGRESS), (std::vector<int>{0, 19, 39, 58, 78, 79}));
+  EXPECT_EQ(host->Control(IDC_TOTAL_PROGRESS).upper, 159);
+  EXPECT_EQ(dlg->BlockCount(), 0);  // cleared when the target completed
+
+  // The dialog ends; its destruction stops the link and lets the port go.
+  dlg->OnDestroy();
+  EXPECT_FALSE(dlg->Link().IsStarted());
+  EXPECT_FALSE(dlg->HasPort());
+}
+
+// Runs that do not fill whole blocks: 246 is one block, 247 a block of 246 and one of 1.
+TEST_F(UpdateTest, BlockBoundariesFollowTheRuns) {
+  // Two runs, 247 bytes at 0x100 and 246 at 0x400, in two hex files.
+  auto hex = [](std::uint16_t count) {
+    std::string out;
+    for (std::uint16_t offset = 0; offset < count; offset += 16) {
+      std::string data;
+      for (std::uint16_t i = offset; i < count && i < offset + 16; ++i) data += static_cast<char>(i);
+      out += HexRecord(offset, 0, data);
+    }
+    return out + kEndRecord;
+  };
+  cwd.Write("a.hex", hex(247));
+  cwd.Write("b.hex", hex(246));
+  cwd.Write("cvm6.ini", "a.hex 100\nb.hex 400\n");
+  Online();
+  dlg->OnUpdate();
+  EXPECT_EQ(host->EndResult(), std::optional<int>(IDOK));
+  const auto blocks = device->Blocks();
+  ASSERT_EQ(blocks.size(), 3u);
+  EXPECT_EQ(blocks[0].address, 0x100u);
+  EXPECT_EQ(blocks[0].data.size(), 246u);
+  EXPECT_EQ(blocks[1].address, 0x100u + 246);
+  EXPECT_EQ(blocks[1].data, Bytes{246});
+  EXPECT_EQ(blocks[2].address, 0x400u);
+  EXPECT_EQ(blocks[2].data.size(), 246u);
+  EXPECT_EQ(host->Positions(IDC_BLOCK_PROGRESS).back(), 79);
+}
+
+// Every row of the failure table after the unit was identified as a Corvane M6.
+struct FailureRow {
+  const char* name;
+  void (*script)(DeviceScript&);
+  const char* text;
+  std::size_t blocks;        // write requests the unit saw
+  bool endSent;              // whether the end request went out
+  int minMs;                 // the wait that had to run out, if any
+};
+
+class UpdateFailure : public UpdateTest, public ::testing::WithParamInterface<FailureRow> {};
+
+TEST_P(UpdateFailure, ShowsItsTextStopsTheLinkAndLeavesOnlyClose) {
+  const FailureRow& row = GetParam();
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  row.script(script);
+  Online(script);
+  const auto start = Clock::now();
+  dlg->OnUpdate();
+
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, row.text);
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_EQ(host->Boxes()[0].buttons, MsgButtons::Ok);
+  const int ms = MsSince(start, host->Boxes()[0].when);
+  EXPECT_GE(ms, row.minMs);
+  EXPECT_LT(ms, row.minMs + Scaled(2000));
+  ExpectOnlyCloseEnabled();
+  EXPECT_FALSE(dlg->Link().IsStarted());
+  EXPECT_FALSE(dlg->HasPort());
+  EXPECT_TRUE(dlg->EraseRequested());
+
+  // Nothing is retried and nothing follows the failure.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto ids = UpdateIds();
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), kStart), 1);
+  EXPECT_EQ(device->Blocks().size(), row.blocks);
+  EXPECT_EQ(Contains(ids, kEnd), row.endSent);
+  EXPECT_EQ(ids.size(), 1 + row.blocks + (row.endSent ? 1 : 0));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, UpdateFailure,
+    ::testing::Values(
+        FailureRow{"NoStartReply", [](DeviceScript& s) { s.answerStart = false; }, "Error Starting Download.", 0,
+                   false, 990},
+        FailureRow{"StartEchoesAnotherTarget", [](DeviceScript& s) { s.startEchoDelta = 1; },
+                   "Error Starting Download.", 0, false, 0},
+        FailureRow{"AckWithAnotherSequence", [](DeviceScript& s) { s.wrongSequenceAtBlock = 2; },
+                   "Error Sending Data.", 3, false, 0},
+        FailureRow{"NoAck", [](DeviceScript& s) { s.silentFromBlock = 1; }, "Error Sending Data.", 2, false, 990},
+        FailureRow{"NoEndReply", [](DeviceScript& s) { s.answerEnd = false; }, "Error Ending Download.", 5, true,
+                   990},
+        FailureRow{"CountOneShort", [](DeviceScript& s) { s.endCountDelta = -1; }, "Block Transfer Error.", 5,
+                   true, 0},
+        FailureRow{"CountOneOver", [](DeviceScript& s) { s.endCountDelta = 1; }, "Block Transfer Error.", 5, true,
+                   0}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// The link goes down right after an acknowledgement, so the next write is refused and
+// the unit is no longer present: the pass ends at once, not after the write limit.
+TEST_F(UpdateTest, DeviceGoneWhileAWriteIsRefused) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.dropLinkAfterBlocks = 2;
+  Online(script, UpdateLimits{500, 60000, 60000});
+  // Before the third block, let the link see the bad control byte first.
+  host->OnPump([&](int pump) {
+    if (pump != 2) return;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(2000));
+    while (dlg->Link().IsActive() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  });
+  const auto start = Clock::now();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Sending Data.");
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_EQ(device->Blocks().size(), 2u);
+  ExpectOnlyCloseEnabled();
+  EXPECT_FALSE(dlg->Link().IsStarted());
+  EXPECT_FALSE(dlg->HasPort());
+}
+
+// The adapter is pulled out while blocks stream: the failure shows within 2 s although
+// the write limit is the full 100 s.
+TEST_F(UpdateTest, UnpluggedAdapterEndsTheDownloadWithinTwoSeconds) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.unplugAfterBlocks = 2;
+  Online(script, UpdateLimits{});
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Sending Data.");
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  const auto unplugged = device->UnplugTime();
+  ASSERT_TRUE(unplugged.has_value());
+  EXPECT_LT(MsSince(*unplugged, host->Boxes()[0].when), 2000 * TimeScale());
+  ExpectOnlyCloseEnabled();
+  EXPECT_FALSE(dlg->Link().IsStarted());
+  EXPECT_FALSE(dlg->HasPort());
+}
+
+TEST_F(UpdateTest, WrongDeviceTypeIsRefusedWithNothingSent) {
+  DeviceScript script;
+  script.deviceType = 0x41;
+  Begin(script, ShortLimits());
+  dlg->OnConnect();
+  ASSERT_EQ(host->Control(IDC_DEVICE_LIST).selection, 0);
+  // The user picks the device the list offers.
+  host->UserSelects(IDC_DEVICE_LIST, 1);
+  dlg->OnSelchangeDevice();
+  ASSERT_TRUE(Enabled(IDC_UPDATE));
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, kWrongDevice);
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  ExpectOnlyCloseEnabled();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
+  // The link and the port stay until the window closes.
+  EXPECT_TRUE(dlg->Link().IsStarted());
+  EXPECT_TRUE(dlg->HasPort());
+  EXPECT_FALSE(dlg->EraseRequested());
+}
+
+TEST_F(UpdateTest, DeviceChoiceZeroSendsNothing) {
+  DeviceScript script;
+  script.deviceType = 0x41;  // leaves the choice at 0 but enables Update
+  Begin(script, ShortLimits());
+  dlg->OnConnect();
+  ASSERT_TRUE(Enabled(IDC_UPDATE));
+  dlg->OnUpdate();
+  EXPECT_TRUE(host->Boxes().empty());
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
+  EXPECT_TRUE(dlg->Link().IsStarted());
+}
+
+// A list file that names nothing: no erase, a clear message, the link left running.
+TEST_F(UpdateTest, EmptyImageSendsNothingAndSaysSo) {
+  cwd.Write("cvm6.ini", "");
+  Online();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, CUpdaterDlg::kNoImageText);
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  ExpectOnlyCloseEnabled();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
+  EXPECT_FALSE(dlg->EraseRequested());
+  EXPECT_TRUE(dlg->Link().IsActive());
+  EXPECT_TRUE(dlg->HasPort());
+}
+
+// The unit repeats its device data while the update runs: Update must stay disabled
+// throughout, so no second download can start inside the first.
+TEST_F(UpdateTest, DeviceDataDuringTheUpdateDoesNotEnableUpdate) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.deviceDataDuringUpdate = true;
+  Online(script);
+  dlg->OnUpdate();
+  EXPECT_EQ(host->EndResult(), std::optional<int>(IDOK));
+  EXPECT_FALSE(host->EverEnabled(IDC_UPDATE, true));
+  ExpectButtonsDisabledWhileRunning();
+}
+
+// Flash replies from an address that is not the unit's are ignored: the start wait runs
+// out although a start reply came.
+TEST_F(UpdateTest, StartReplyFromAnotherAddressIsIgnored) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.flashReplySource = 6;
+  Online(script);
+  const auto start = Clock::now();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Starting Download.");
+  EXPECT_GE(MsSince(start, host->Boxes()[0].when), 990);
+  EXPECT_TRUE(device->Blocks().empty());
+}
+
+}  // namespace
+}  // namespace cvm6::test

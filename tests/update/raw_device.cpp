@@ -1,0 +1,204 @@
+#include "raw_device.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+namespace cvm6::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+Bytes Id(std::uint16_t id) { return Bytes{static_cast<std::uint8_t>(id & 0xFF), static_cast<std::uint8_t>(id >> 8)}; }
+
+}  // namespace
+
+void RawDevice::Start() { m_thread = std::thread([this] { Run(); }); }
+
+void RawDevice::Stop() {
+  m_stop = true;
+  if (m_thread.joinable()) m_thread.join();
+}
+
+std::vector<WireUnit> RawDevice::Frames() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_frames;
+}
+
+std::vector<std::uint16_t> RawDevice::Ids() {
+  std::vector<std::uint16_t> ids;
+  for (const auto& frame : Frames())
+    if (frame.payload.size() >= 2) ids.push_back(static_cast<std::uint16_t>(frame.payload[0] | frame.payload[1] << 8));
+  return ids;
+}
+
+std::vector<ReceivedBlock> RawDevice::Blocks() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_blocks;
+}
+
+std::map<std::uint32_t, std::uint8_t> RawDevice::Flash() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_flash;
+}
+
+std::optional<Clock::time_point> RawDevice::UnplugTime() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_unplugTime;
+}
+
+void RawDevice::Raw(const Bytes& bytes) {
+  if (m_gone) return;
+  m_pty.Write(bytes);
+  m_lastWrite = Clock::now();
+}
+
+void RawDevice::Send(const Bytes& payload, bool ackWanted, std::optional<std::uint8_t> source) {
+  std::optional<std::uint8_t> sequence;
+  if (ackWanted) sequence = ++m_txSequence;
+  Raw(WireFrame(m_script.updaterAddress, source.value_or(m_script.address), sequence, payload));
+}
+
+void RawDevice::Run() {
+  m_lastWrite = m_lastWakeAnswer = Clock::now() - milliseconds(1000);
+  while (!m_stop) {
+    const int fd = m_pty.MasterFd();
+    if (fd < 0 || m_gone) {
+      std::this_thread::sleep_for(milliseconds(5));
+      continue;
+    }
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
+      std::uint8_t buffer[4096];
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n > 0) m_pending.insert(m_pending.end(), buffer, buffer + n);
+    }
+    // Take off every whole unit; an incomplete frame stays for the next read.
+    std::size_t used = 0;
+    for (const auto& unit : ParseUnits(m_pending)) {
+      used += unit.control ? 1 : unit.raw.size();
+      if (unit.control)
+        HandleControl(unit.byte);
+      else
+        HandleFrame(unit);
+      if (m_gone) break;
+    }
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<long>(std::min(used, m_pending.size())));
+    if (m_gone) continue;
+
+    const auto now = Clock::now();
+    if (m_up && m_script.announce && !m_announced && now - m_upSince >= milliseconds(m_script.announceDelayMs)) {
+      m_announced = true;
+      Send(Id(0x02), true);  // IDENTIFY: must ask for acknowledgement
+    }
+    if (m_up && now - m_lastWrite >= milliseconds(500)) Raw(Bytes{0x8C});
+  }
+}
+
+void RawDevice::HandleControl(std::uint8_t byte) {
+  const auto now = Clock::now();
+  if (byte == 0xFF) {
+    // A wake: the updater's link is down. Answer it once per burst with a wake of ours,
+    // which brings it up with a sync block.
+    if (m_up) {
+      m_up = false;
+      m_announced = false;
+    }
+    if (now - m_lastWakeAnswer >= milliseconds(50)) {
+      m_lastWakeAnswer = now;
+      Raw(Bytes{0xFF});
+    }
+  } else if (byte == 0xF0 && !m_up) {
+    m_up = true;
+    m_upSince = now;
+  }
+  // 0xA5 for our IDENTIFY and the keep-alive 0x8C need nothing.
+}
+
+void RawDevice::HandleFrame(const WireUnit& unit) {
+  if (!unit.crcGood) {
+    ++m_badFrames;
+    if (unit.ackWanted) Raw(Bytes{0xDA});
+    return;
+  }
+  if (unit.ackWanted) {
+    Raw(Bytes{0xA5});
+    if (m_lastRxSequence == unit.sequence) return;  // a repeat: acknowledged, not acted on
+    m_lastRxSequence = unit.sequence;
+  }
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_frames.push_back(unit);
+  }
+  const Bytes& p = unit.payload;
+  if (p.size() < 2 || unit.dest != m_script.address) return;
+  const std::uint16_t id = static_cast<std::uint16_t>(p[0] | p[1] << 8);
+  auto deviceData = [&] {
+    Bytes reply = Id(0x1B);
+    reply.push_back(0);
+    for (char c : m_script.version) reply.push_back(static_cast<std::uint8_t>(c));
+    reply.push_back(m_script.deviceType);
+    reply.insert(reply.end(), {0, 0});
+    Send(reply, false, m_script.deviceDataSource);
+  };
+  switch (id) {
+    case 0x1A:  // REQUEST_DEVICE_DATA
+      if (m_script.answerDeviceData) deviceData();
+      break;
+    case 0x15: {  // DO_START_FLASH_DOWNLOAD
+      if (p.size() < 3) break;
+      m_target = p[2];
+      {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_blocks.clear();
+      }
+      if (m_script.deviceDataDuringUpdate) deviceData();
+      if (m_script.answerStart) {
+        Bytes reply = Id(0x16);
+        reply.push_back(static_cast<std::uint8_t>(m_target + m_script.startEchoDelta));
+        Send(reply, false, m_script.flashReplySource);
+      }
+      break;
+    }
+    case 0x19: {  // DO_WRITE_FLASH
+      if (p.size() < 8) break;
+      ReceivedBlock block{static_cast<std::uint16_t>(p[2] | p[3] << 8),
+                          static_cast<std::uint32_t>(p[4] | p[5] << 8 | p[6] << 16 | static_cast<std::uint32_t>(p[7]) << 24),
+                          Bytes(p.begin() + 8, p.end())};
+      int index;
+      {
+        std::lock_guard<std::mutex> guard(m_lock);
+        index = static_cast<int>(m_blocks.size());
+        for (std::size_t i = 0; i < block.data.size(); ++i) m_flash[block.address + static_cast<std::uint32_t>(i)] = block.data[i];
+        m_blocks.push_back(block);
+      }
+      if (m_script.silentFromBlock >= 0 && index >= m_script.silentFromBlock) break;
+      const std::uint16_t echo = static_cast<std::uint16_t>(block.sequence + (index == m_script.wrongSequenceAtBlock ? 1 : 0));
+      Send(Bytes{0x24, 0x00, static_cast<std::uint8_t>(echo & 0xFF), static_cast<std::uint8_t>(echo >> 8)}, false,
+           m_script.flashReplySource);
+      if (index + 1 == m_script.dropLinkAfterBlocks) {
+        Raw(Bytes{0x80});  // no such control byte: the updater's link goes down
+        m_up = false;
+        m_gone = true;
+      }
+      if (index + 1 == m_script.unplugAfterBlocks) {
+        m_pty.CloseMaster();
+        m_up = false;
+        m_gone = true;
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_unplugTime = Clock::now();
+      }
+      break;
+    }
+    case 0x17: {  // DO_END_FLASH_DOWNLOAD
+      if (!m_script.answerEnd) break;
+      const auto count = static_cast<std::uint16_t>(static_cast<int>(Blocks().size()) + m_script.endCountDelta);
+      Send(Bytes{0x18, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(count & 0xFF), static_cast<std::uint8_t>(count >> 8), m_target},
+           false, m_script.flashReplySource);
+      break;
+    }
+    default: break;
+  }
+}
+
+}  // namespace cvm6::test

@@ -1,0 +1,98 @@
+#pragma once
+// The unit, played in raw bytes on the master side of a pseudo-terminal by a thread of
+// its own. It brings the link up, announces itself, answers the updater's requests and
+// keeps a copy of the flash it was sent; the script bends its answers for the failure
+// cases. It knows the wire only through tests/support/wire.h, never through the product.
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include "support/pty_pair.h"
+#include "support/wire.h"
+
+namespace cvm6::test {
+
+struct DeviceScript {
+  std::uint8_t address = 5;         // the unit's own address
+  std::uint8_t updaterAddress = 1;  // the address it gives the updater
+  bool announce = true;             // IDENTIFY once the link is up
+  int announceDelayMs = 0;
+  bool answerDeviceData = true;
+  std::optional<std::uint8_t> deviceDataSource;  // another source for the device data reply
+  std::uint8_t deviceType = 0x45;
+  char version[4] = {'1', '0', '2', '3'};
+  bool answerStart = true;
+  int startEchoDelta = 0;         // added to the target echoed by the start reply
+  int wrongSequenceAtBlock = -1;  // the acknowledgement of this block echoes sequence + 1
+  int silentFromBlock = -1;       // no acknowledgement for this block and the ones after
+  bool answerEnd = true;
+  int endCountDelta = 0;          // added to the block count in the end reply
+  int unplugAfterBlocks = -1;     // close the master once this many blocks are acknowledged
+  int dropLinkAfterBlocks = -1;   // send a bad control byte after this many acknowledgements
+                                  // and stay silent from then on
+  bool deviceDataDuringUpdate = false;
+  std::optional<std::uint8_t> flashReplySource;  // another source for the three flash replies  // an unasked device data reply after the start request
+};
+
+struct ReceivedBlock {
+  std::uint16_t sequence;
+  std::uint32_t address;
+  Bytes data;
+};
+
+class RawDevice {
+ public:
+  RawDevice(PtyPair& pty, DeviceScript script) : m_pty(pty), m_script(script) {}
+  ~RawDevice() { Stop(); }
+  RawDevice(const RawDevice&) = delete;
+  RawDevice& operator=(const RawDevice&) = delete;
+
+  void Start();
+  void Stop();
+
+  // Every data frame the updater sent with a good CRC, repeats left out, in order.
+  std::vector<WireUnit> Frames();
+  // The message ids of those frames.
+  std::vector<std::uint16_t> Ids();
+  std::vector<ReceivedBlock> Blocks();
+  std::map<std::uint32_t, std::uint8_t> Flash();
+  bool LinkUp() const { return m_up.load(); }
+  std::optional<std::chrono::steady_clock::time_point> UnplugTime();
+  int BadFrames() const { return m_badFrames.load(); }
+
+ private:
+  void Run();
+  void HandleControl(std::uint8_t byte);
+  void HandleFrame(const WireUnit& unit);
+  void Send(const Bytes& payload, bool ackWanted = false, std::optional<std::uint8_t> source = {});
+  void Raw(const Bytes& bytes);
+
+  PtyPair& m_pty;
+  const DeviceScript m_script;
+  std::thread m_thread;
+  std::atomic<bool> m_stop{false};
+  std::atomic<bool> m_up{false};
+  std::atomic<int> m_badFrames{0};
+
+  // Device thread only.
+  Bytes m_pending;
+  bool m_announced = false;
+  bool m_gone = false;  // unplugged or dropped: nothing more is said
+  std::chrono::steady_clock::time_point m_upSince, m_lastWrite, m_lastWakeAnswer;
+  std::uint8_t m_txSequence = 0;
+  std::optional<std::uint8_t> m_lastRxSequence;
+  std::uint8_t m_target = 0;
+
+  std::mutex m_lock;  // guards what the test reads
+  std::vector<WireUnit> m_frames;
+  std::vector<ReceivedBlock> m_blocks;
+  std::map<std::uint32_t, std::uint8_t> m_flash;
+  std::optional<std::chrono::steady_clock::time_point> m_unplugTime;
+};
+
+}  // namespace cvm6::test
