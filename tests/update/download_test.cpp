@@ -1,6 +1,7 @@
 // The Update command: image from a list file or the embedded texts, one target streamed
 // to the unit played in raw bytes, and every way it can fail.
 #include <algorithm>
+#include <ostream>
 #include <thread>
 
 #include "image/flash_image.h"
@@ -149,6 +150,8 @@ struct FailureRow {
   bool endSent;              // whether the end request went out
   int minMs;                 // the wait that had to run out, if any
 };
+
+void PrintTo(const FailureRow& row, std::ostream* out) { *out << row.name; }
 
 class UpdateFailure : public UpdateTest, public ::testing::WithParamInterface<FailureRow> {};
 
@@ -323,6 +326,59 @@ TEST_F(UpdateTest, StartReplyFromAnotherAddressIsIgnored) {
   EXPECT_EQ(host->Boxes()[0].text, "Error Starting Download.");
   EXPECT_GE(MsSince(start, host->Boxes()[0].when), 990);
   EXPECT_TRUE(device->Blocks().empty());
+}
+
+// The whole embedded image, as a unit would receive it: 2783 blocks numbered 0..2782,
+// the unit's flash identical to the image. A build with the synthetic image asks first.
+TEST_F(UpdateTest, EmbeddedImageArrivesWhole) {
+  Online({}, UpdateLimits{500, 60000, 60000});
+  dlg->OnUpdate();
+
+  const bool synthetic = res::IsSyntheticFirmware();
+  ASSERT_EQ(host->Boxes().size(), synthetic ? 2u : 1u);
+  if (synthetic) {
+    EXPECT_EQ(host->Boxes()[0].text, CUpdaterDlg::kSyntheticImageQuestion);
+    EXPECT_EQ(host->Boxes()[0].buttons, MsgButtons::YesNo);
+  }
+  EXPECT_EQ(host->Boxes().back().text, kUpdateComplete);
+  EXPECT_EQ(host->EndResult(), std::optional<int>(IDOK));
+  EXPECT_EQ(host->Texts(IDC_STATUS).front(), "Loading program files");
+
+  const auto blocks = device->Blocks();
+  ASSERT_EQ(blocks.size(), 2783u);
+  for (std::size_t i = 0; i < blocks.size(); ++i) ASSERT_EQ(blocks[i].sequence, i);
+  const std::pair<std::uint32_t, std::size_t> first[] = {{0x02000, 22}, {0x0201B, 3}, {0x02023, 3}, {0x0202B, 246}};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(blocks[i].address, first[i].first);
+    EXPECT_EQ(blocks[i].data.size(), first[i].second);
+  }
+  CFlashImage image;
+  image.LoadFirmwareImage({});
+  ASSERT_EQ(image.GetCount(), 617256u);
+  EXPECT_TRUE(device->Flash() == StoredBytes(image));
+
+  const auto block = host->Positions(IDC_BLOCK_PROGRESS);
+  EXPECT_TRUE(std::is_sorted(block.begin(), block.end()));
+  EXPECT_EQ(block.back(), 79);
+  EXPECT_EQ(host->Control(IDC_TOTAL_PROGRESS).pos, 79);
+  EXPECT_EQ(host->Control(IDC_TOTAL_PROGRESS).upper, 159);
+}
+
+// Saying No to the synthetic image leaves the window as after a refused update.
+TEST_F(UpdateTest, RefusedSyntheticImageSendsNothing) {
+  if (!res::IsSyntheticFirmware()) GTEST_SKIP() << "this build carries released firmware";
+  Online();
+  host->AnswerNext(IDNO);
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, CUpdaterDlg::kSyntheticImageQuestion);
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Question);
+  ExpectOnlyCloseEnabled();
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
+  EXPECT_FALSE(dlg->EraseRequested());
+  EXPECT_TRUE(dlg->Link().IsActive());
+  EXPECT_TRUE(dlg->HasPort());
 }
 
 }  // namespace
