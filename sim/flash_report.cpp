@@ -96,7 +96,7 @@ void Record(std::ostream& out, std::uint16_t offset, std::uint8_t type, const st
 void WriteIntelHex(const CFlashImage& image, std::ostream& out) {
   std::vector<std::uint8_t> data;
   std::uint32_t recordStart = 0;
-  std::int64_t upper = -1;
+  std::uint32_t upper = 0;  // the upper bits start at 0 without a record
   auto flush = [&] {
     if (data.empty()) return;
     const std::uint32_t high = recordStart >> 16;

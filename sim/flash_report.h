@@ -26,7 +26,8 @@ std::optional<std::uint32_t> FirstDifference(const CFlashImage& actual, const CF
 bool LoadEmbeddedFirmware(CFlashImage& image);
 
 // Intel HEX: data records of up to 16 bytes of one run, extended linear address records
-// where the upper 16 address bits change, and the end-of-file record.
+// where the upper 16 address bits change (none while they are 0, so a dump of the first
+// 64 KiB reads back with the updater's own reader), and the end-of-file record.
 void WriteIntelHex(const CFlashImage& image, std::ostream& out);
 
 }  // namespace cvm6

@@ -1,5 +1,6 @@
 #include "sim/line_port.h"
 
+#include <algorithm>
 #include <thread>
 #include <vector>
 
@@ -24,6 +25,14 @@ CLinePort::CLinePort(CSerialPort& inner, std::uint32_t baud, const LineFaults& f
       m_toHostRandom(faults.seed),
       m_fromHostRandom(faults.seed ^ 0x9E3779B9u) {
   m_opened = inner.IsOpen();
+}
+
+// When the next byte may start on the wire. A byte that turns up within a few byte
+// times of the line going free was queued behind the previous one (the thread merely
+// woke late), so it follows back to back; otherwise the line was idle and it starts now.
+// Without this every late wake-up would stretch the schedule and the rate would sag.
+CLinePort::Clock::time_point CLinePort::LineFreeAt(Clock::time_point lineFree, Clock::time_point now) const {
+  return now < lineFree + m_byteTime * 4 ? lineFree : now;
 }
 
 // Integer arithmetic on the generator's output, so a seed damages the same bytes with
@@ -112,8 +121,7 @@ void CLinePort::PacedWrite(const std::uint8_t* bytes, std::size_t count) {
   }
   // Byte i leaves the far end of the wire at start + (i + 1) byte times; everything due
   // by now is handed on in one go, then the writer sleeps until the next byte is due.
-  const auto now = Clock::now();
-  const auto start = m_txLineFree > now ? m_txLineFree : now;
+  const auto start = LineFreeAt(m_txLineFree, Clock::now());
   std::size_t sent = 0;
   while (sent < count) {
     const auto elapsed = Clock::now() - start;
@@ -147,11 +155,18 @@ void CLinePort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs
     // known; without one the rest is read at once.
     std::uint32_t want = paced ? 1 : length - done;
     if (want > sizeof chunk) want = sizeof chunk;
+    const auto asked = Clock::now();
     m_inner.Read(chunk, want, wait);
+    const auto got = Clock::now();
+    // A byte that was waiting when asked for had queued behind the ones before it: it
+    // follows them back to back, also when this thread came back late (a loaded machine
+    // must not slow the line). One the read had to wait for starts the wire afresh.
+    const bool wasWaiting = got - asked < m_byteTime;
     for (std::uint32_t i = 0; i < want; ++i) {
       if (paced) {
-        const auto now = Clock::now();
-        const auto arrival = (m_rxLineFree > now ? m_rxLineFree : now) + m_byteTime;
+        const auto catchUpFrom = asked - std::chrono::milliseconds(20);
+        const auto start = wasWaiting ? std::max(m_rxLineFree, catchUpFrom) : std::max(m_rxLineFree, got);
+        const auto arrival = start + m_byteTime;
         std::this_thread::sleep_until(arrival);
         m_rxLineFree = arrival;
       }

@@ -56,6 +56,7 @@ class CLinePort : public CSerialPort {
 
  private:
   using Clock = std::chrono::steady_clock;
+  Clock::time_point LineFreeAt(Clock::time_point lineFree, Clock::time_point now) const;
   void PacedWrite(const std::uint8_t* bytes, std::size_t count);
   bool Chance(std::mt19937& generator, double rate);
 
