@@ -166,6 +166,25 @@ TEST_F(UpdaterTest, PortGoneDuringConnectFailsAtOnce) {
   EXPECT_FALSE(dlg->Link().IsStarted());
 }
 
+// A failure code from the layers below ends Connect with a message that names it, the
+// connection torn down and Close the only way on; nothing escapes the handler.
+TEST_F(UpdaterTest, FailureCodeDuringConnectIsReportedAndTearsDown) {
+  DeviceScript script;
+  script.announceAckWanted = false;  // the node rejects such an announcement with 1303
+  Begin(script, ShortLimits());
+  EXPECT_NO_THROW(dlg->OnConnect());
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Communication error 1303: the device announced itself incorrectly.");
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+  EXPECT_FALSE(Enabled(IDC_CONNECT));
+  EXPECT_FALSE(dlg->HasPort());
+  EXPECT_FALSE(dlg->Link().IsStarted());
+  EXPECT_FALSE(dlg->IsCommandRunning());
+  EXPECT_EQ(host->WaitDepth(), 0);
+}
+
 TEST_F(UpdaterTest, DeviceSelectionFollowsTheChoiceOnlyAfterTheUnitWasSeen) {
   Begin();
   host->UserSelects(IDC_DEVICE_LIST, 1);

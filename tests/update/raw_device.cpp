@@ -89,7 +89,7 @@ void RawDevice::Run() {
     const auto now = Clock::now();
     if (m_up && m_script.announce && !m_announced && now - m_upSince >= milliseconds(m_script.announceDelayMs)) {
       m_announced = true;
-      Send(Id(0x02), true);  // IDENTIFY: must ask for acknowledgement
+      Send(Id(0x02), m_script.announceAckWanted);  // IDENTIFY
     }
     if (m_up && now - m_lastWrite >= milliseconds(500)) Raw(Bytes{0x8C});
   }

@@ -22,6 +22,7 @@ struct DeviceScript {
   std::uint8_t updaterAddress = 1;  // the address it gives the updater
   bool announce = true;             // IDENTIFY once the link is up
   int announceDelayMs = 0;
+  bool announceAckWanted = true;    // an IDENTIFY without it is a fault of the unit
   bool answerDeviceData = true;
   std::optional<std::uint8_t> deviceDataSource;  // another source for the device data reply
   std::uint8_t deviceType = 0x45;
