@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/dialog_template.h"
+
 namespace cvm6::res {
 
 struct StringEntry {
@@ -21,5 +23,7 @@ extern const StringEntry kStringTable[];
 extern const std::size_t kStringTableSize;
 extern const BinaryEntry kBinaryResources[];
 extern const std::size_t kBinaryResourceCount;
+extern const DialogTemplate kDialogTemplates[];
+extern const std::size_t kDialogTemplateCount;
 
 }  // namespace cvm6::res

@@ -17,4 +17,10 @@ std::optional<std::span<const std::uint8_t>> FindBinaryResource(std::uint16_t id
   return std::nullopt;
 }
 
+const DialogTemplate* FindDialogTemplate(std::uint16_t id) {
+  for (std::size_t i = 0; i < res::kDialogTemplateCount; ++i)
+    if (res::kDialogTemplates[i].id == id) return &res::kDialogTemplates[i];
+  return nullptr;
+}
+
 }  // namespace cvm6
