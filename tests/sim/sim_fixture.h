@@ -40,8 +40,11 @@ inline void Fill(CFlashImage& image, const std::vector<Block>& blocks) {
 }
 
 inline Bytes Le16(std::uint16_t id, std::initializer_list<std::uint8_t> rest = {}) {
-  Bytes out{static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8)};
-  out.insert(out.end(), rest);
+  Bytes out;
+  out.reserve(2 + rest.size());
+  out.push_back(static_cast<std::uint8_t>(id));
+  out.push_back(static_cast<std::uint8_t>(id >> 8));
+  for (std::uint8_t byte : rest) out.push_back(byte);
   return out;
 }
 
