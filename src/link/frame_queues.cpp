@@ -1,5 +1,8 @@
 #include "link/frame_queues.h"
 
+#include <chrono>
+#include <thread>
+
 #include "platform/failure.h"
 
 namespace cvm6 {
@@ -52,7 +55,24 @@ FramePtr CFrameQueues::Take(Queue& queue) {
   return result;
 }
 
-void CFrameQueues::AppendReceived(FramePtr frame) { Append(m_received, std::move(frame)); }
+void CFrameQueues::AppendReceived(FramePtr frame) {
+  Append(m_received, std::move(frame));
+  m_receivedSignal.Set();
+}
+
+bool CFrameQueues::WaitForReceived(std::uint32_t timeoutMs) {
+  // A reply usually follows within a few tens of microseconds: look again for a short
+  // while before going to sleep, since waking a sleeping thread costs more than that.
+  const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+  do {
+    {
+      std::lock_guard<std::mutex> guard(m_received.lock);
+      if (m_received.head) return true;
+    }
+    std::this_thread::yield();
+  } while (std::chrono::steady_clock::now() < spinUntil);
+  return WaitForOne(m_receivedSignal, timeoutMs);
+}
 FramePtr CFrameQueues::TakeReceived() { return Take(m_received); }
 void CFrameQueues::AppendTransmit(FramePtr frame) { Append(m_transmit, std::move(frame)); }
 FramePtr CFrameQueues::TakeTransmit() { return Take(m_transmit); }

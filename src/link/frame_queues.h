@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "link/frame.h"
+#include "platform/sync.h"
 
 namespace cvm6 {
 
@@ -17,6 +18,9 @@ class CFrameQueues {
 
   void AppendReceived(FramePtr frame);
   FramePtr TakeReceived();
+  // Returns at once when a received frame waits, else waits up to timeoutMs for one to
+  // be appended. Lets a waiting loop idle instead of spinning a core; never takes a frame.
+  bool WaitForReceived(std::uint32_t timeoutMs);
   void AppendTransmit(FramePtr frame);
   FramePtr TakeTransmit();
 
@@ -32,6 +36,7 @@ class CFrameQueues {
 
   Queue m_received;
   Queue m_transmit;
+  CEvent m_receivedSignal{false, false};
 };
 
 }  // namespace cvm6

@@ -18,6 +18,7 @@ void CUpdaterDlg::OnConnect() {
     ~Done() { running = false; }
   } done{m_commandRunning};
   try {
+    if (m_port) return;  // already connected: the window disables Connect by then
     UpdateData(true);
     char name[16];
     std::snprintf(name, sizeof name, "COM%d", m_portChoice + 1);
@@ -55,12 +56,22 @@ void CUpdaterDlg::OnConnect() {
   }
 }
 
+// Every wait of the procedure: received frames are processed one at a time until `flag`
+// is set, the deadline passes or the port has failed for good. Between frames the loop
+// idles up to 1 ms for the next one instead of spinning a core.
+void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline) {
+  while (TickBefore(TimeGetTime(), deadline) && !flag && !PortGone()) {
+    Poll(1);
+    m_link.WaitForReceived(1);
+  }
+}
+
 bool CUpdaterDlg::WaitForDevice() {
   CWaitCursor wait(*this);
   const std::uint32_t deadline = TimeGetTime() + m_limits.deviceMs;
   for (;;) {
     m_deviceSeen = false;
-    while (TickBefore(TimeGetTime(), deadline) && !m_deviceSeen && !PortGone()) Poll(1);
+    PollUntil(m_deviceSeen, deadline);
     if (m_deviceSeen && m_deviceAddress == kNoAddress) m_deviceAddress = GetPeerAddress();
     if (!TickBefore(TimeGetTime(), deadline) || PortGone()) break;
     if (IsPresent(m_deviceAddress)) break;
@@ -72,7 +83,7 @@ bool CUpdaterDlg::IdentifyDevice() {
   SendRequestDeviceData(m_deviceAddress, kNoAddress, true);
   m_identified = false;
   const std::uint32_t deadline = TimeGetTime() + m_limits.deviceMs;
-  while (TickBefore(TimeGetTime(), deadline) && !m_identified && !PortGone()) Poll(1);
+  PollUntil(m_identified, deadline);
   return m_identified;
 }
 

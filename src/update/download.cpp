@@ -137,7 +137,7 @@ bool CUpdaterDlg::StartDownload(std::uint8_t target) {
   m_blockCount = 0;
   m_startReplied = false;
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
-  while (TickBefore(TimeGetTime(), deadline) && !m_startReplied && !PortGone()) Poll(1);
+  PollUntil(m_startReplied, deadline);
   return m_startReplied && m_echoedTarget == target;
 }
 
@@ -162,7 +162,7 @@ bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
     }
     bytesSent += n;
     const std::uint32_t deadline = TimeGetTime() + m_limits.writeMs;
-    while (TickBefore(TimeGetTime(), deadline) && !m_writeAcked && !PortGone()) Poll(1);
+    PollUntil(m_writeAcked, deadline);
     if (!m_writeAcked) return false;
     if (m_echoedSequence != m_blockCount) return false;
     ++m_blockCount;
@@ -184,7 +184,7 @@ bool CUpdaterDlg::EndDownload() {
   SendEndFlashDownload(m_deviceAddress, kNoAddress, true);
   m_endReplied = false;
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
-  while (TickBefore(TimeGetTime(), deadline) && !m_endReplied && !PortGone()) Poll(1);
+  PollUntil(m_endReplied, deadline);
   return m_endReplied;
 }
 

@@ -66,6 +66,7 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   void OnDidEndFlashDownload(const std::uint8_t* payload, const FrameInfo& info) override;
   void OnDidWriteFlash(const std::uint8_t* payload, const FrameInfo& info) override;
 
+  void PollUntil(const bool& flag, std::uint32_t deadline);
   bool WaitForDevice();
   bool IdentifyDevice();
   bool DownloadTarget(CFlashImage& image, std::uint8_t target);
