@@ -92,8 +92,16 @@ int RawUpdater::LineFailure(int ms) {
 
 bool RawUpdater::WakeUp() {
   Send({0xFF});
-  auto first = Next(2000, false);
-  if (!first || !first->control || first->byte != 0xF0) return false;
+  // The answer is a sync block; keep-alives, the model's own wake bursts (its link gave
+  // up on an earlier updater) and frames it was still sending to that one may come
+  // ahead of it.
+  for (;;) {
+    auto first = Next(2000, false);
+    if (!first) return false;
+    if (first->control && first->byte == 0xF0) break;
+    if (first->control && first->byte != 0x8C && first->byte != 0xFF) return false;
+    if (!first->control && first->ackWanted) Send({0xA5});
+  }
   // A reply left over from an earlier updater whose acknowledgement never arrived may
   // come first; it is acknowledged and passed over, as the updater's link would.
   for (;;) {
