@@ -16,8 +16,13 @@ std::unique_ptr<CFlashSimulator> CFlashSimulator::Start(const std::vector<std::s
                                                         std::string& error) {
   SimulatorConfig config;
   for (std::size_t i = 0; i < options.size(); ++i) {
-    if (options[i] == "--baud" && i + 1 < options.size()) {
+    const bool hasValue = i + 1 < options.size();
+    if (options[i] == "--baud" && hasValue) {
       config.baud = static_cast<std::uint32_t>(std::strtoul(options[++i].c_str(), nullptr, 10));
+    } else if (options[i] == "--erase-ms" && hasValue) {
+      config.identity.eraseMs = static_cast<std::uint32_t>(std::strtoul(options[++i].c_str(), nullptr, 10));
+    } else if (options[i] == "--write-ms" && hasValue) {
+      config.identity.writeMs = static_cast<std::uint32_t>(std::strtoul(options[++i].c_str(), nullptr, 10));
     } else {
       error = "unknown simulator option '" + options[i] + "'";
       return nullptr;

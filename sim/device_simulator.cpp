@@ -74,7 +74,9 @@ void CDeviceSimulator::ModelThread() {
     FollowUp();
     FramePtr frame = m_link->TakeReceived();
     if (!frame) {
-      Pause(kIdlePollMs);
+      // Wakes as soon as the link delivers a frame; the limit keeps the follow-ups and the
+      // stop flag looked at.
+      m_link->WaitForReceived(kIdlePollMs);
       continue;
     }
     if (IsNotice(*frame)) continue;

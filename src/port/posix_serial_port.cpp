@@ -108,7 +108,10 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
 }
 
 CSerialPort::~CSerialPort() {
-  if (m_handle >= 0) close(m_handle);
+  if (m_handle >= 0) {
+    (void)ioctl(m_handle, TIOCNXCL);  // the exclusive flag would outlive us on a shared tty
+    close(m_handle);
+  }
   if (m_wakeFd >= 0) close(m_wakeFd);
 }
 
@@ -125,6 +128,7 @@ bool CSerialPort::Close() {
   if (m_wakeFd >= 0) (void)!write(m_wakeFd, &one, sizeof one);
   std::unique_lock<std::shared_mutex> guard(m_closeLock);
   if (m_handle < 0) return false;
+  (void)ioctl(m_handle, TIOCNXCL);
   flock(m_handle, LOCK_UN);
   close(m_handle);
   m_handle = -1;
