@@ -1,11 +1,11 @@
 #include "flash_simulator.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "image/flash_image.h"
 #include "sim/device_simulator.h"
 #include "sim/flash_report.h"
+#include "sim/sim_options.h"
 
 namespace cvm6 {
 
@@ -14,20 +14,9 @@ CFlashSimulator::~CFlashSimulator() = default;
 
 std::unique_ptr<CFlashSimulator> CFlashSimulator::Start(const std::vector<std::string>& options,
                                                         std::string& error) {
-  SimulatorConfig config;
-  for (std::size_t i = 0; i < options.size(); ++i) {
-    const bool hasValue = i + 1 < options.size();
-    if (options[i] == "--baud" && hasValue) {
-      config.baud = static_cast<std::uint32_t>(std::strtoul(options[++i].c_str(), nullptr, 10));
-    } else if (options[i] == "--erase-ms" && hasValue) {
-      config.identity.eraseMs = static_cast<std::uint32_t>(std::strtoul(options[++i].c_str(), nullptr, 10));
-    } else if (options[i] == "--write-ms" && hasValue) {
-      config.identity.writeMs = static_cast<std::uint32_t>(std::strtoul(options[++i].c_str(), nullptr, 10));
-    } else {
-      error = "unknown simulator option '" + options[i] + "'";
-      return nullptr;
-    }
-  }
+  SimOptions parsed;
+  if (!ParseSimOptions(options, parsed, error)) return nullptr;
+  const SimulatorConfig& config = parsed.config;
   auto simulator = std::make_unique<CDeviceSimulator>(config);
   if (!simulator->Start()) {
     error = "the simulator could not start: " + simulator->ErrorText();

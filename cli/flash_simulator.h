@@ -11,8 +11,8 @@ class CDeviceSimulator;
 
 class CFlashSimulator {
  public:
-  // Options: --baud N (line-speed model), --erase-ms N and --write-ms N (the unit's
-  // busy times; 1000 and 2 by default). Null with `error` set when they are wrong or
+  // Options: those of cvm6-sim that shape the unit (--baud, --erase-ms, --write-ms, the
+  // fault switches, ...). Null with `error` set when they are wrong or
   // the pseudo-terminal cannot be made.
   static std::unique_ptr<CFlashSimulator> Start(const std::vector<std::string>& options, std::string& error);
   ~CFlashSimulator();

@@ -37,8 +37,8 @@ const char* const kUsageText =
     "\n"
     "  --port NAME     COM1..COM4 (the first four serial ports) or a device path\n"
     "  --simulate      run against the built-in model of the unit on a pseudo-terminal and\n"
-    "                  end with its verdict on the flash contents; simulator options:\n"
-    "                  --baud N (line-speed model), --erase-ms N, --write-ms N\n"
+    "                  end with its verdict on the flash contents; options of cvm6-sim\n"
+    "                  that follow it shape the unit (--baud N, --write-ms N, faults)\n"
     "  --yes           write the synthetic test image without asking (see --version)\n"
     "  --trace         print every message sent (SND), received (RCV) or dropped (DEL)\n"
     "  --list-ports    list the serial ports this system has\n"
@@ -128,6 +128,9 @@ int Run(int argc, char** argv) {
       dialog.OnInitDialog();
       dialog.OnConnect();
       if (host.Result() == 0 && !host.IsControlEnabled(IDC_CONNECT) && host.IsControlEnabled(IDC_UPDATE)) {
+        // Asking for an update is choosing the device: a unit of another type is then
+        // refused by the procedure itself.
+        if (host.GetListSelection(IDC_DEVICE_LIST) <= 0) host.SetListSelection(IDC_DEVICE_LIST, 1);
         dialog.OnUpdate();
       } else if (host.Result() == 0 && !host.IsControlEnabled(IDC_CONNECT) && host.Boxes().empty()) {
         std::fprintf(stderr, "The device did not answer the device data request; Update stays disabled.\n");
