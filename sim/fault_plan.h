@@ -16,6 +16,7 @@ struct LineFaults {
   double dropToHost = 0.0;       // chance per byte that it is lost
   double dropFromHost = 0.0;
   std::uint32_t nakAck = 0;         // the Nth acknowledgement (from 1) goes out as 0xDA
+  std::uint32_t nakEvery = 0;       // every Nth acknowledgement goes out as 0xDA (N >= 2)
   std::uint32_t loseAck = 0;        // the Nth acknowledgement never reaches the line
   std::uint32_t duplicateEvery = 0; // every Nth frame the model sends goes out twice
 };

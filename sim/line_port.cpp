@@ -76,7 +76,9 @@ void CLinePort::Write(const void* buffer, std::uint32_t length, std::uint32_t /*
       if (m_counters.acks == m_faults.loseAck) {
         // lost on the line
       } else {
-        wanted.push_back(m_counters.acks == m_faults.nakAck ? LINK_NAK : LINK_ACK);
+        const bool refuse = m_counters.acks == m_faults.nakAck ||
+                            (m_faults.nakEvery != 0 && m_counters.acks % m_faults.nakEvery == 0);
+        wanted.push_back(refuse ? LINK_NAK : LINK_ACK);
       }
     } else {
       wanted.insert(wanted.end(), bytes, bytes + length);

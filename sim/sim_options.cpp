@@ -41,6 +41,8 @@ Faults (all off by default; random ones are repeatable for a given seed):
   --drop-to-host R          lose a byte it sends with chance R
   --drop-from-host R        lose a byte it receives with chance R
   --nak-ack N               send its Nth acknowledgement as 0xDA instead of 0xA5
+  --nak-every N             send every Nth acknowledgement as 0xDA (N >= 2: the frame
+                            sent again is acknowledged)
   --lose-ack N              its Nth acknowledgement (0xA5) never reaches the line
   --duplicate-every N       every Nth frame it sends goes out twice
   --silent-after-block N    take block N, then never send another byte (power lost)
@@ -147,6 +149,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       {"--drop-to-host", rate(faults.line.dropToHost)},
       {"--drop-from-host", rate(faults.line.dropFromHost)},
       {"--nak-ack", u(0xFFFFFFFF, faults.line.nakAck)},
+      {"--nak-every", [&](const std::string& t) { return u(0xFFFFFFFF, faults.line.nakEvery)(t) && faults.line.nakEvery >= 2; }},
       {"--lose-ack", u(0xFFFFFFFF, faults.line.loseAck)},
       {"--duplicate-every", u(0xFFFFFFFF, faults.line.duplicateEvery)},
       {"--silent-after-block", block(faults.silentAfterBlock)},

@@ -149,6 +149,16 @@ TEST_F(LinePortTest, AcknowledgementFaultsHitOnlyTheirOwnAcknowledgement) {
   EXPECT_EQ(line->Counters().acks, 5u);
 }
 
+TEST_F(LinePortTest, EveryNthAcknowledgementGoesOutAsNak) {
+  LineFaults faults;
+  faults.nakEvery = 3;
+  Open(faults);
+  const std::uint8_t ack = 0xA5;
+  for (int i = 0; i < 7; ++i) line->Write(&ack, 1, 0);
+  EXPECT_EQ(slave->Read(7, Scaled(200)), (Bytes{0xA5, 0xA5, 0xDA, 0xA5, 0xA5, 0xDA, 0xA5}));
+  EXPECT_EQ(line->Counters().acks, 7u);
+}
+
 TEST_F(LinePortTest, DuplicatedFramesGoOutTwiceAndTheSpareAcknowledgementIsAbsorbed) {
   LineFaults faults;
   faults.duplicateEvery = 2;

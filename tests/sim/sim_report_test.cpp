@@ -132,7 +132,7 @@ TEST(SimOptions, EverySwitchReachesTheConfiguration) {
       {"--link", "/tmp/x", "--updates", "2", "--expect-embedded", "--dump", "f.hex", "--address", "4",
        "--updater-address", "0x10", "--device-type", "0x41", "--version-chars", "2001", "--erase-ms", "5",
        "--write-ms", "0", "--baud", "57600", "--seed", "9", "--corrupt-to-host", "0.01", "--corrupt-from-host", "0.02",
-       "--drop-to-host", "0.03", "--drop-from-host", "0.04", "--nak-ack", "3", "--lose-ack", "4", "--duplicate-every",
+       "--drop-to-host", "0.03", "--drop-from-host", "0.04", "--nak-ack", "3", "--nak-every", "11", "--lose-ack", "4", "--duplicate-every",
        "5", "--silent-after-block", "6", "--close-after-block", "7", "--wrong-sequence-at-block", "8", "--wrong-target",
        "--block-count-offset", "-2", "--reply-from", "9", "--no-announce", "--bad-control-after-block", "10",
        "--bad-control-byte", "0x8B"},
@@ -156,6 +156,7 @@ TEST(SimOptions, EverySwitchReachesTheConfiguration) {
   EXPECT_DOUBLE_EQ(c.faults.line.dropToHost, 0.03);
   EXPECT_DOUBLE_EQ(c.faults.line.dropFromHost, 0.04);
   EXPECT_EQ(c.faults.line.nakAck, 3u);
+  EXPECT_EQ(c.faults.line.nakEvery, 11u);
   EXPECT_EQ(c.faults.line.loseAck, 4u);
   EXPECT_EQ(c.faults.line.duplicateEvery, 5u);
   EXPECT_EQ(c.faults.silentAfterBlock, 6);
