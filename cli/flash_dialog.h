@@ -14,6 +14,9 @@ class CFlashDialog : public CUpdaterDlg {
   void OnBlockWritten(std::uint32_t bytesSent, std::uint32_t totalBytes) override {
     m_host.ShowProgress(bytesSent, totalBytes);
   }
+  void OnWaiting() override {
+    if (g_interrupted.load()) throw Interrupted{};
+  }
   bool Identified() const { return m_identified; }
 
  private:

@@ -61,6 +61,7 @@ void CUpdaterDlg::OnConnect() {
 // idles up to 1 ms for the next one instead of spinning a core.
 void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline) {
   while (TickBefore(TimeGetTime(), deadline) && !flag && !PortGone()) {
+    OnWaiting();
     Poll(1);
     m_link.WaitForReceived(1);
   }

@@ -48,6 +48,9 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // Before a build that carries the synthetic image erases a unit: true to go ahead.
   // The default asks the user; hosts that know better (the simulator) may answer.
   virtual bool ConfirmSyntheticImage();
+  // Called on every turn of a waiting loop; a host that can be interrupted (the
+  // terminal's Ctrl-C) may throw from here to abandon the command.
+  virtual void OnWaiting() {}
   // Progress of the block pass, for hosts that show more than the bars.
   virtual void OnBlockWritten(std::uint32_t /*bytesSent*/, std::uint32_t /*totalBytes*/) {}
 
