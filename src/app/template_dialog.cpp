@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -135,6 +136,8 @@ QWidget* CTemplateDialog::MakeControl(const DialogControl& control) {
       // high as the font needs, within the height of the buttons beside it.
       geometry.setHeight(std::min(combo->sizeHint().height(), DialogUnitsToPixels(0, 0, 0, 14).height()));
       connect(combo, &QComboBox::activated, this, [this, id] { Command(id, Notification::SelectionChanged); });
+      // The closed field may be too narrow for its text; the tooltip has it whole.
+      connect(combo, &QComboBox::currentTextChanged, combo, [combo](const QString& current) { combo->setToolTip(current); });
       widget = combo;
       break;
     }
@@ -174,6 +177,9 @@ void CTemplateDialog::AddListItem(int id, const QString& text, const QString& to
   if (!combo) return;
   combo->addItem(text);
   if (!toolTip.isEmpty()) combo->setItemData(combo->count() - 1, toolTip, Qt::ToolTipRole);
+  // A system path is longer than the closed field: the open list shows it whole.
+  const int needed = combo->fontMetrics().horizontalAdvance(text) + 4 * m_baseX;
+  if (combo->view()->minimumWidth() < needed) combo->view()->setMinimumWidth(needed);
 }
 
 void CTemplateDialog::Command(int id, Notification what) {
