@@ -1,0 +1,206 @@
+// The fault matrix: whole updates against the simulated unit under each fault it can
+// play, several seeds each. Every run must end in a right outcome for its case: an
+// intact flash with "Update Complete", or the case's exact failure text within its
+// bound. A damaged frame that passed its CRC-8 (the unit's line counts them) and spoiled
+// the update is the protocol's own blind spot and is counted apart; nothing else may
+// go wrong. Prints one table row per case (and the whole table at the end), and writes
+// the rows to $CVM6_FAULT_REPORT_DIR when that is set.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <ostream>
+#include <sstream>
+
+#include "fault_run.h"
+#include "support/time_scale.h"
+
+namespace cvm6::test {
+namespace {
+
+constexpr double kHigh = 1e-3, kLow = 1e-4;
+
+struct MatrixCase {
+  FaultCase fault;
+  int seeds;         // runs in the default build
+  int reducedSeeds;  // runs under the sanitizer presets (0: not run there)
+};
+
+void PrintTo(const MatrixCase& c, std::ostream* out) { *out << c.fault.name; }
+
+// Limits: the procedure's device wait as it is; start, end and write waits shortened to
+// what outlasts any recovery of the link (its 8 s read time-out and a new handshake).
+constexpr UpdateLimits kLineLimits{5000, 15000, 15000};
+// Faults of the unit's behaviour, where a wait has to run out.
+constexpr UpdateLimits kUnitLimits{5000, 2000, 2000};
+
+const std::vector<std::string> kAnyDownloadFailure = {kErrorStarting, kErrorSending, kErrorEnding,
+                                                      kBlockTransferError, kCannotConnectText};
+
+FaultPlan Line(void (*set)(LineFaults&)) {
+  FaultPlan plan;
+  set(plan.line);
+  return plan;
+}
+FaultPlan Plan(void (*set)(FaultPlan&)) {
+  FaultPlan plan;
+  set(plan);
+  return plan;
+}
+
+MatrixCase Noise(const char* name, ImageSize image, FaultPlan plan, int seeds, int reduced) {
+  return {{name, image, plan, kLineLimits, true, kAnyDownloadFailure, 90000}, seeds, reduced};
+}
+// Recovers: the link sends a frame whose acknowledgement went missing again after 1 s
+// of quiet, so a run may take a second per frame.
+MatrixCase Succeeds(const char* name, FaultPlan plan) {
+  return {{name, ImageSize::Small, plan, kLineLimits, true, {}, 40000}, 3, 1};
+}
+// Fails with `text` once a wait of `waitMs` has run out (0: at once). The bound also
+// allows the 5 s device-data wait of Connect to run out: on a loaded machine the unit
+// has been seen (rarely) never to answer that first request.
+MatrixCase Fails(const char* name, FaultPlan plan, const char* text, int waitMs) {
+  return {{name, ImageSize::Small, plan, kUnitLimits, false, {text}, waitMs + 5000 + 5000}, 3, 1};
+}
+
+// Takes the link down mid-download: the updater forgets the unit until it announces
+// itself again, so the next block either finds it announced (and the update completes)
+// or is refused with the unit absent ("Error Sending Data." at once). Which comes first
+// is a race of the two ends; both are right.
+MatrixCase LinkDropped(const char* name, FaultPlan plan) {
+  return {{name, ImageSize::Small, plan, kUnitLimits, true, {kErrorSending}, 5000 + 10000}, 3, 1};
+}
+
+// Acknowledgements the unit sends: 1 the device-data request, 2 the start request,
+// 3 + k block k, then the end request.
+constexpr std::uint32_t AckOfBlock(std::uint32_t block) { return 3 + block; }
+
+std::vector<MatrixCase> Cases() {
+  return {
+      Noise("flips to host 1e-4 (bank)", ImageSize::Bank, Line([](LineFaults& f) { f.corruptToHost = kLow; }), 3, 0),
+      Noise("flips to host 1e-3", ImageSize::Small, Line([](LineFaults& f) { f.corruptToHost = kHigh; }), 8, 1),
+      Noise("flips from host 1e-4 (bank)", ImageSize::Bank, Line([](LineFaults& f) { f.corruptFromHost = kLow; }), 3,
+            0),
+      Noise("flips from host 1e-3", ImageSize::Small, Line([](LineFaults& f) { f.corruptFromHost = kHigh; }), 8, 1),
+      Noise("flips both ways 1e-3", ImageSize::Small,
+            Line([](LineFaults& f) { f.corruptToHost = f.corruptFromHost = kHigh; }), 8, 0),
+      Noise("drops to host 1e-3", ImageSize::Small, Line([](LineFaults& f) { f.dropToHost = kHigh; }), 6, 0),
+      Noise("drops from host 1e-3", ImageSize::Small, Line([](LineFaults& f) { f.dropFromHost = kHigh; }), 6, 1),
+      Noise("drops both ways 1e-4 (bank)", ImageSize::Bank,
+            Line([](LineFaults& f) { f.dropToHost = f.dropFromHost = kLow; }), 3, 0),
+      Succeeds("every frame of the unit twice", Line([](LineFaults& f) { f.duplicateEvery = 1; })),
+      Succeeds("every 3rd unit frame twice", Line([](LineFaults& f) { f.duplicateEvery = 3; })),
+      Succeeds("every 2nd frame refused (0xDA)", Line([](LineFaults& f) { f.nakEvery = 2; })),
+      Succeeds("every 5th frame refused (0xDA)", Line([](LineFaults& f) { f.nakEvery = 5; })),
+      Succeeds("unit's 0xA5 for the start lost", Line([](LineFaults& f) { f.loseAck = 2; })),
+      Succeeds("unit's 0xA5 for block 4 lost", Line([](LineFaults& f) { f.loseAck = AckOfBlock(4); })),
+      Succeeds("unit's 0xA5 for the end lost",
+               Line([](LineFaults& f) { f.loseAck = AckOfBlock(kSmallImageBlocks); })),
+      LinkDropped("control byte 0x80 after block 4", Plan([](FaultPlan& p) { p.badControlAfterBlock = 4; })),
+      LinkDropped("control byte 0x8B after block 0", Plan([](FaultPlan& p) {
+                    p.badControlAfterBlock = 0;
+                    p.badControlByte = 0x8B;
+                  })),
+      Fails("unit silent after block 4", Plan([](FaultPlan& p) { p.silentAfterBlock = 4; }), kErrorSending, 2000),
+      Fails("unit silent after the last block",
+            Plan([](FaultPlan& p) { p.silentAfterBlock = static_cast<int>(kSmallImageBlocks) - 1; }), kErrorSending,
+            2000),
+      Fails("port closed after block 4", Plan([](FaultPlan& p) { p.closeAfterBlock = 4; }), kErrorSending, 0),
+      Fails("wrong sequence at block 4", Plan([](FaultPlan& p) { p.wrongSequenceAtBlock = 4; }), kErrorSending, 0),
+      Fails("wrong target echoed", Plan([](FaultPlan& p) { p.wrongTarget = true; }), kErrorStarting, 0),
+      Fails("block count one short", Plan([](FaultPlan& p) { p.blockCountOffset = -1; }), kBlockTransferError, 0),
+      Fails("block count one over", Plan([](FaultPlan& p) { p.blockCountOffset = 1; }), kBlockTransferError, 0),
+      Fails("replies from another address", Plan([](FaultPlan& p) { p.replyFrom = 9; }), kErrorStarting,
+            5000 + 2000),  // no device data either
+      Fails("unit never announces", Plan([](FaultPlan& p) { p.noAnnounce = true; }), kCannotConnectText, 5000),
+  };
+}
+
+struct Row {
+  std::string name;
+  int runs = 0, successes = 0, clean = 0, undetectable = 0, wrong = 0, worstMs = 0;
+};
+
+std::string Header() {
+  char line[160];
+  std::snprintf(line, sizeof line, "%-36s %5s %9s %14s %12s %6s %10s", "case", "runs", "successes", "clean failures",
+                "undetectable", "wrong", "worst ms");
+  return line;
+}
+std::string Format(const Row& row) {
+  char line[160];
+  std::snprintf(line, sizeof line, "%-36s %5d %9d %14d %12d %6d %10d", row.name.c_str(), row.runs, row.successes,
+                row.clean, row.undetectable, row.wrong, row.worstMs);
+  return line;
+}
+
+std::vector<Row>& Table() {
+  static std::vector<Row> rows;
+  return rows;
+}
+
+class TablePrinter : public ::testing::Environment {
+ public:
+  void TearDown() override {
+    if (Table().size() < 2) return;
+    std::printf("\nFault matrix\n%s\n", Header().c_str());
+    for (const Row& row : Table()) std::printf("%s\n", Format(row).c_str());
+  }
+};
+const auto* const kPrinter = ::testing::AddGlobalTestEnvironment(new TablePrinter);
+
+void Report(const Row& row) {
+  Table().push_back(row);
+  std::printf("%s\n%s\n", Header().c_str(), Format(row).c_str());
+  const char* dir = std::getenv("CVM6_FAULT_REPORT_DIR");
+  if (!dir || !*dir) return;
+  std::string file;
+  for (char c : row.name) file += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+  std::filesystem::create_directories(dir);
+  std::ofstream(std::filesystem::path(dir) / (file + ".row")) << Format(row) << "\n";
+}
+
+class FaultMatrix : public ::testing::TestWithParam<MatrixCase> {};
+
+TEST_P(FaultMatrix, EndsInARightOutcome) {
+  const MatrixCase& c = GetParam();
+  const int seeds = TimeScale() > 1 ? c.reducedSeeds : c.seeds;
+  if (seeds == 0) GTEST_SKIP() << "left to the default build";
+  Row row;
+  row.name = c.fault.name;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    const RunResult run = RunUpdate(c.fault, static_cast<std::uint32_t>(seed));
+    ++row.runs;
+    row.worstMs = std::max(row.worstMs, run.ms);
+    switch (run.outcome) {
+      case Outcome::Success: ++row.successes; break;
+      case Outcome::CleanFailure: ++row.clean; break;
+      case Outcome::Undetectable: ++row.undetectable; break;
+      case Outcome::Wrong: ++row.wrong; break;
+    }
+    std::printf("  seed %d: %s, %d ms, %s\n    %s\n", seed, OutcomeName(run.outcome), run.ms, Brief(run.text).c_str(),
+                run.detail.c_str());
+    EXPECT_NE(run.outcome, Outcome::Wrong) << "seed " << seed << ": " << run.text << "\n" << run.detail;
+  }
+  Report(row);
+}
+
+std::string CaseName(const ::testing::TestParamInfo<MatrixCase>& info) {
+  std::string name;
+  bool upper = true;
+  for (char c : std::string(info.param.fault.name)) {
+    if (std::isalnum(static_cast<unsigned char>(c))) {
+      name += upper ? static_cast<char>(std::toupper(static_cast<unsigned char>(c))) : c;
+      upper = false;
+    } else {
+      upper = true;
+    }
+  }
+  return name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(Cases()), CaseName);
+
+}  // namespace
+}  // namespace cvm6::test

@@ -1,0 +1,59 @@
+// Full-image updates with bit flips in both directions at a fixed rate per byte: the
+// share that succeeds, and what ends the others (the message and the link event behind
+// it). Long (a few seconds per update), so not part of the everyday suite:
+//   ctest -C Long -L faults-long     or run this program directly.
+// CVM6_FAULT_RATE_RUNS sets the number of updates per rate (default 40).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "fault_run.h"
+
+namespace cvm6::test {
+namespace {
+
+int Runs() {
+  const char* text = std::getenv("CVM6_FAULT_RATE_RUNS");
+  const int runs = text ? std::atoi(text) : 0;
+  return runs > 0 ? runs : 40;
+}
+
+// What took the link down (or did not) in a failed run, as the updater's link saw it.
+std::string LinkEvent(const RunResult& run) {
+  if (run.host.rxBadControl > 0) return "unrecognised control byte (link down)";
+  if (run.host.rxTimeouts > 0) return "8 s read time-out (link down)";
+  if (run.unit.line.toHost.damagedAccepted + run.unit.line.fromHost.damagedAccepted > 0)
+    return "damaged frame passed its CRC";
+  return "no link-down";
+}
+
+double SuccessRate(double rate) {
+  FaultCase fault{"full image, flips both ways", ImageSize::Full, {}, {5000, 60000, 15000}, true,
+                  {kErrorStarting, kErrorSending, kErrorEnding, kBlockTransferError, kCannotConnectText}, 600000};
+  fault.plan.line.corruptToHost = fault.plan.line.corruptFromHost = rate;
+  const int runs = Runs();
+  int successes = 0, undetectable = 0;
+  std::map<std::string, int> kills;
+  for (int seed = 1; seed <= runs; ++seed) {
+    const RunResult run = RunUpdate(fault, static_cast<std::uint32_t>(seed));
+    std::printf("  rate %g seed %d: %s, %d ms, %s\n    %s\n", rate, seed, OutcomeName(run.outcome), run.ms,
+                Brief(run.text).c_str(), run.detail.c_str());
+    EXPECT_NE(run.outcome, Outcome::Wrong) << "seed " << seed << ": " << run.text << "\n" << run.detail;
+    if (run.outcome == Outcome::Success) ++successes;
+    else if (run.outcome == Outcome::Undetectable) ++undetectable;
+    else ++kills[Brief(run.text) + " after " + LinkEvent(run)];
+  }
+  std::printf("rate %g per byte both ways: %d of %d full-image updates succeeded (%.1f %%), %d undetectable\n", rate,
+              successes, runs, 100.0 * successes / runs, undetectable);
+  for (const auto& [cause, count] : kills) std::printf("  %3d x %s\n", count, cause.c_str());
+  return static_cast<double>(successes) / runs;
+}
+
+TEST(FaultRate, AtOneFlipIn100000BytesAtLeast95PercentSucceed) { EXPECT_GE(SuccessRate(1e-5), 0.95); }
+
+TEST(FaultRate, AtOneFlipIn10000BytesIsReported) { SuccessRate(1e-4); }
+
+}  // namespace
+}  // namespace cvm6::test
