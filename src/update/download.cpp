@@ -57,7 +57,7 @@ void CUpdaterDlg::OnUpdate() {
   EnableControl(IDC_CLOSE, false);
   CWaitCursor wait(*this);
   UpdateData(true);
-  if (m_deviceChoice == 0) {
+  if (m_deviceChoice != 1) {  // "Not Selected" (or no selection at all)
     EnableControl(IDC_CLOSE, true);
     return;
   }
