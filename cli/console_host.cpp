@@ -36,11 +36,15 @@ void CConsoleHost::SetControlText(int id, const std::string& text) {
   if (!changed || text.empty()) return;
   if (id == IDC_STATUS) {
     FinishLine();
+    EndBlockPass();
     std::string line = text;
     while (!line.empty() && line.back() == '\n') line.pop_back();
     std::printf("%s\n", line.c_str());
     m_writing = line.rfind("Updating", 0) == 0;
-    if (m_writing) m_writeStart = std::chrono::steady_clock::now();
+    if (m_writing) {
+      m_blocksWritten = m_bytesWritten = 0;
+      m_writeStart = std::chrono::steady_clock::now();
+    }
   } else if (id == IDC_ONLINE_TEXT || id == IDC_DEVICE_NAME) {
     FinishLine();
     std::printf("%s: %s\n", id == IDC_ONLINE_TEXT ? "Status" : "Device", text.c_str());
@@ -52,6 +56,7 @@ void CConsoleHost::SetProgressRange(int id, int, int) { m_progress[id] = 0; }
 
 int CConsoleHost::MessageBox(const std::string& text, MsgIcon icon, MsgButtons buttons) {
   FinishLine();
+  EndBlockPass();
   m_boxes.push_back(text);
   if (buttons == MsgButtons::YesNo) {
     std::printf("%s\n", text.c_str());
@@ -80,6 +85,9 @@ void CConsoleHost::PumpMessages() {
 }
 
 void CConsoleHost::ShowProgress(std::uint32_t bytesSent, std::uint32_t totalBytes) {
+  m_lastBlock = std::chrono::steady_clock::now();
+  ++m_blocksWritten;
+  m_bytesWritten = bytesSent;
   if (g_interrupted.load()) throw Interrupted{};
   if (!m_tty || totalBytes == 0) return;
   const double fraction = static_cast<double>(bytesSent) / totalBytes;
@@ -95,6 +103,14 @@ void CConsoleHost::ShowProgress(std::uint32_t bytesSent, std::uint32_t totalByte
               static_cast<int>(fraction * 100), bytesSent, totalBytes, rate / 1024, static_cast<int>(eta));
   std::fflush(stdout);
   m_lineOpen = true;
+}
+
+void CConsoleHost::EndBlockPass() {
+  if (!m_writing) return;
+  m_writing = false;
+  const double seconds = std::chrono::duration<double>(m_lastBlock - m_writeStart).count();
+  if (m_blocksWritten == 0) return;
+  std::printf("Block pass: %u blocks, %u bytes in %.3f s\n", m_blocksWritten, m_bytesWritten, seconds);
 }
 
 void CConsoleHost::FinishLine() {

@@ -53,7 +53,14 @@ class CConsoleHost : public DialogHost {
   std::map<int, int> m_selection, m_progress;
   std::map<int, bool> m_enabled;
   std::vector<std::string> m_boxes;
+  // Prints how long the block pass took, from the status "Updating ..." to the reply to
+  // the last block, once the pass is over (scripts/bench reads this line).
+  void EndBlockPass();
+
   std::chrono::steady_clock::time_point m_writeStart{};
+  std::chrono::steady_clock::time_point m_lastBlock{};
+  std::uint32_t m_blocksWritten = 0;
+  std::uint32_t m_bytesWritten = 0;
   bool m_writing = false;
 };
 

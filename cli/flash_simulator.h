@@ -1,6 +1,7 @@
 #pragma once
 // The simulated unit behind `cvm6-flash --simulate`: started in-process on a
-// pseudo-terminal, and asked at the end whether its flash holds the embedded image.
+// pseudo-terminal, and asked at the end whether its flash holds the image that the
+// updater loaded (a list file's in the current directory, else the embedded one).
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,7 +20,7 @@ class CFlashSimulator {
 
   const std::string& PortPath() const;
   // Stops the unit, prints its summary and verdict; true when its flash is identical
-  // to the embedded image.
+  // to the image the updater loads from the same sources.
   bool Finish();
 
  private:
