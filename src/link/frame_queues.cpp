@@ -1,8 +1,5 @@
 #include "link/frame_queues.h"
 
-#include <chrono>
-#include <thread>
-
 #include "platform/failure.h"
 
 namespace cvm6 {
@@ -61,16 +58,13 @@ void CFrameQueues::AppendReceived(FramePtr frame) {
 }
 
 bool CFrameQueues::WaitForReceived(std::uint32_t timeoutMs) {
-  // A reply usually follows within a few tens of microseconds: look again for a short
-  // while before going to sleep, since waking a sleeping thread costs more than that.
-  const auto spinUntil = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
-  do {
-    {
-      std::lock_guard<std::mutex> guard(m_received.lock);
-      if (m_received.head) return true;
-    }
-    std::this_thread::yield();
-  } while (std::chrono::steady_clock::now() < spinUntil);
+  // No spinning before the sleep: with the link's threads, the simulator's and the
+  // window's sharing two cores, a spinning waiter takes the core from the very thread
+  // it waits for, and each sched_yield is a system call of its own.
+  {
+    std::lock_guard<std::mutex> guard(m_received.lock);
+    if (m_received.head) return true;
+  }
   return WaitForOne(m_receivedSignal, timeoutMs);
 }
 FramePtr CFrameQueues::TakeReceived() { return Take(m_received); }

@@ -58,11 +58,13 @@ void CUpdaterDlg::OnConnect() {
 
 // Every wait of the procedure: received frames are processed one at a time until `flag`
 // is set, the deadline passes or the port has failed for good. Between frames the loop
-// idles up to 1 ms for the next one instead of spinning a core.
+// idles up to 1 ms for the next one instead of spinning a core; not after the frame that
+// set the flag, whose wake-up the wait had already used (that cost a millisecond a block).
 void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline) {
   while (TickBefore(TimeGetTime(), deadline) && !flag && !PortGone()) {
     OnWaiting();
     Poll(1);
+    if (flag) break;
     m_link.WaitForReceived(1);
   }
 }
