@@ -2,6 +2,7 @@
 
 #include <random>
 
+#include "frames.h"
 #include "link/crc8.h"
 #include "link/frame_codec.h"
 #include "platform/failure.h"
@@ -29,17 +30,6 @@ class VectorSource : public IByteSource {
   std::size_t m_at = 0;
   int m_reads = 0;
 };
-
-FramePtr MakeFrame(std::uint8_t dest, std::uint8_t src, bool ack, const Bytes& payload) {
-  auto frame = std::make_unique<Frame>();
-  frame->destination = dest;
-  frame->source = src;
-  frame->ackWanted = ack ? 1 : 0;
-  frame->length = static_cast<std::uint8_t>(payload.size() & 0xFF);
-  frame->payload.reset(new std::uint8_t[payload.size()]);
-  std::copy(payload.begin(), payload.end(), frame->payload.get());
-  return frame;
-}
 
 Bytes Encoded(const Frame& frame, std::uint8_t sequence) {
   const EncodedFrame encoded = EncodeFrame(frame, sequence);
@@ -73,7 +63,7 @@ TEST(Crc8, TableAgreesWithTheBitwiseDefinitionForEveryByte) {
 }
 
 TEST(FrameEncoding, DeviceDataRequestWithAndWithoutAcknowledgement) {
-  auto frame = MakeFrame(0x01, 0x00, true, {0x1A, 0x00});
+  auto frame = test::QueuedFrame(0x01, 0x00, true, {0x1A, 0x00});
   EXPECT_EQ(Encoded(*frame, 1), (Bytes{0x01, 0x80, 0x01, 0x02, 0x1A, 0x00, 0x61}));
   frame->ackWanted = 0;
   EXPECT_EQ(Encoded(*frame, 1), (Bytes{0x01, 0x00, 0x02, 0x1A, 0x00, 0x40}));
@@ -82,7 +72,7 @@ TEST(FrameEncoding, DeviceDataRequestWithAndWithoutAcknowledgement) {
 TEST(FrameEncoding, A256BytePayloadHasLengthByteZeroAndMakesThe261ByteFrame) {
   Bytes payload(256);
   for (int i = 0; i < 256; ++i) payload[i] = static_cast<std::uint8_t>(255 - i);
-  auto frame = MakeFrame(0x05, 0x01, true, payload);
+  auto frame = test::QueuedFrame(0x05, 0x01, true, payload);
   EXPECT_EQ(frame->length, 0);
   const Bytes wire = Encoded(*frame, 200);
   ASSERT_EQ(wire.size(), 261u);
@@ -152,7 +142,7 @@ TEST(FrameCodec, RandomRecordsRoundTrip) {
     Bytes payload(size);
     for (auto& byte : payload) byte = static_cast<std::uint8_t>(random());
     const bool ack = random() & 1;
-    auto frame = MakeFrame(random() % 128, random() % 128, ack, payload);
+    auto frame = test::QueuedFrame(random() % 128, random() % 128, ack, payload);
     const std::uint8_t sequence = static_cast<std::uint8_t>(1 + random() % 255);
     const Bytes wire = Encoded(*frame, sequence);
     ASSERT_EQ(wire.size(), size + (ack ? 5 : 4));

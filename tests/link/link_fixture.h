@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+#include "frames.h"
 #include "link/link.h"
 #include "port/serial_port.h"
 #include "support/pty_pair.h"
@@ -124,16 +125,5 @@ class LinkFixture : public ::testing::Test {
   std::thread collector;
   std::atomic<bool> stopCollector{false};
 };
-
-inline FramePtr QueuedFrame(std::uint8_t dest, std::uint8_t src, bool ack, const Bytes& payload) {
-  auto frame = std::make_unique<Frame>();
-  frame->destination = dest;
-  frame->source = src;
-  frame->ackWanted = ack ? 1 : 0;
-  frame->length = static_cast<std::uint8_t>(payload.size() & 0xFF);
-  frame->payload.reset(new std::uint8_t[payload.size()]);
-  std::copy(payload.begin(), payload.end(), frame->payload.get());
-  return frame;
-}
 
 }  // namespace cvm6::test

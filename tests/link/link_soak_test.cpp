@@ -10,6 +10,7 @@
 #include <random>
 #include <thread>
 
+#include "frames.h"
 #include "link/link.h"
 #include "port/serial_port.h"
 #include "support/pty_pair.h"
@@ -125,15 +126,8 @@ std::vector<std::uint8_t> PayloadFor(int side, std::uint32_t index) {
 }
 
 FramePtr FrameFor(int side, std::uint32_t index) {
-  const auto payload = PayloadFor(side, index);
-  auto frame = std::make_unique<Frame>();
-  frame->destination = static_cast<std::uint8_t>(side == 0 ? 2 : 1);
-  frame->source = static_cast<std::uint8_t>(side == 0 ? 1 : 2);
-  frame->ackWanted = 1;
-  frame->length = static_cast<std::uint8_t>(payload.size() & 0xFF);
-  frame->payload.reset(new std::uint8_t[payload.size()]);
-  std::copy(payload.begin(), payload.end(), frame->payload.get());
-  return frame;
+  return test::QueuedFrame(static_cast<std::uint8_t>(side == 0 ? 2 : 1), static_cast<std::uint8_t>(side == 0 ? 1 : 2),
+                           true, PayloadFor(side, index));
 }
 
 TEST(LinkSoak, TwoLinksThroughANoisyMiddleDeliverEveryFrameOnceAndInOrder) {
