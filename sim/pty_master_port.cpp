@@ -86,6 +86,13 @@ void CPtyMasterPort::Read(void* buffer, std::uint32_t length, std::uint32_t time
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   std::uint32_t done = 0;
   while (done < length) {
+    // Bytes already there are taken without a poll() first.
+    const ssize_t got = ::read(m_master, bytes + done, length - done);
+    if (got > 0) {
+      done += static_cast<std::uint32_t>(got);
+      continue;
+    }
+    if (got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) ThrowCode(1101, "pseudo-terminal read failed");
     int waitMs = kSliceMs;
     if (timeoutMs != 0) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -100,11 +107,6 @@ void CPtyMasterPort::Read(void* buffer, std::uint32_t length, std::uint32_t time
       continue;
     }
     if (fds[1].revents != 0) ThrowCode(1102);
-    if (fds[0].revents & POLLIN) {
-      const ssize_t n = ::read(m_master, bytes + done, length - done);
-      if (n > 0) done += static_cast<std::uint32_t>(n);
-      else if (n < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) ThrowCode(1101, "pseudo-terminal read failed");
-    }
   }
 }
 
