@@ -24,8 +24,13 @@ class CDiskFileStream final : public CByteStream {
  private:
   CDiskFileStream(std::FILE* file, std::string path) : m_file(file), m_path(std::move(path)) {}
 
+  // The reader asks for one byte at a time: those come from a buffer (the window
+  // m_next..m_limit) filled by one fread of 64 KiB, not from one fread (and its lock) each.
+  static constexpr std::size_t kBufferSize = 64 * 1024;
+
   std::FILE* m_file;
   std::string m_path;
+  std::unique_ptr<std::uint8_t[]> m_buffer;
 };
 
 }  // namespace cvm6

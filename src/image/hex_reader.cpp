@@ -11,7 +11,7 @@ namespace cvm6 {
 
 std::uint8_t ReadHexDigit(CByteStream& stream, std::uint8_t& digit) {
   std::uint8_t c = 0;
-  if (stream.Read(&c, 1) == 0) return kHexEndMarker;
+  if (!stream.ReadByte(c)) return kHexEndMarker;
   if (c >= '0' && c <= '9') {
     digit = static_cast<std::uint8_t>(c - '0');
     return 0;
