@@ -86,10 +86,10 @@ void CLinePort::Write(const void* buffer, std::uint32_t length, std::uint32_t /*
       if (length > 1 && (bytes[0] & 0x80) == 0) {
         ++m_counters.framesWritten;
         if (m_faults.duplicateEvery != 0 && m_counters.framesWritten % m_faults.duplicateEvery == 0) {
+          // The host acknowledges the copies once or twice (a link that reads both before
+          // it answers sends one 0xA5). A second one reaches the unit's link before its
+          // next frame exists, so it finds nothing outstanding and is passed on as is.
           wanted.insert(wanted.end(), bytes, bytes + length);
-          // The host acknowledges both copies; the second acknowledgement belongs to no
-          // frame of ours and must not release the next one before it was answered.
-          ++m_acksToSwallow;
         }
       }
     }
@@ -185,10 +185,6 @@ void CLinePort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs
         byte ^= static_cast<std::uint8_t>(1u << (m_fromHostRandom() % 8));
         ++m_counters.corruptedFromHost;
         damaged = true;
-      }
-      if (byte == LINK_ACK && m_acksToSwallow > 0 && m_fromHostWatch.AtUnitStart()) {
-        --m_acksToSwallow;
-        continue;
       }
       if (byte == LINK_ACK && m_fromHostWatch.AtUnitStart()) ++m_counters.acksFromHost;
       m_fromHostWatch.Feed(byte, damaged);

@@ -71,7 +71,6 @@ class CLinePort : public CSerialPort {
   Clock::time_point m_txLineFree{};
   CWireWatch m_toHostWatch;
   LineCounters m_counters;
-  std::uint32_t m_acksToSwallow = 0;  // acknowledgements of our own duplicates
   int m_injected = -1;
 
   // Reader side.

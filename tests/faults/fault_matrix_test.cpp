@@ -53,9 +53,7 @@ MatrixCase Noise(const char* name, ImageSize image, FaultPlan plan, int seeds, i
   return {{name, image, plan, kLineLimits, true, kAnyDownloadFailure, 90000}, seeds, reduced};
 }
 // Recovers: the link sends a frame whose acknowledgement went missing again after 1 s
-// of quiet, so a run may take a second or more per frame (a duplicated frame is
-// acknowledged once when its copies arrive back to back, and the unit's line swallows
-// that one acknowledgement as the copy's).
+// of quiet, so a run may take a second or more per frame.
 MatrixCase Succeeds(const char* name, FaultPlan plan) {
   return {{name, ImageSize::Small, plan, kLineLimits, true, {}, 120000}, 3, 1};
 }
