@@ -28,7 +28,10 @@ struct NoiseStats {
 // Follows one direction of the byte stream unit by unit and damages it.
 class NoisyDirection {
  public:
-  NoisyDirection(std::uint32_t seed, NoiseStats& stats) : m_random(seed), m_stats(stats) {}
+  // `lostAckRate`: chance that a 0xA5 is lost; the soak sets it for a dozen losses a run
+  // whatever its length, so that the resend path is always exercised.
+  NoisyDirection(std::uint32_t seed, double lostAckRate, NoiseStats& stats)
+      : m_random(seed), m_lostAckRate(lostAckRate), m_stats(stats) {}
 
   // Returns false when the byte is to be dropped.
   bool Pass(std::uint8_t& byte) {
@@ -71,7 +74,7 @@ class NoisyDirection {
       m_left = 1;
       return true;
     }
-    if (byte == 0xA5 && Chance(0.0003)) {
+    if (byte == 0xA5 && Chance(m_lostAckRate)) {
       ++m_stats.droppedAcks;
       return false;
     }
@@ -84,6 +87,7 @@ class NoisyDirection {
   bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(m_random) < p; }
 
   std::mt19937 m_random;
+  double m_lostAckRate;
   NoiseStats& m_stats;
   Field m_field = Field::Source;
   std::size_t m_left = 0;
@@ -143,7 +147,8 @@ TEST(LinkSoak, TwoLinksThroughANoisyMiddleDeliverEveryFrameOnceAndInOrder) {
   CLink linkA(limits), linkB(limits);
 
   NoiseStats statsAB, statsBA;  // one per relay thread
-  NoisyDirection aToB(1234, statsAB), bToA(4321, statsBA);
+  const double lostAckRate = 6.0 / frames;  // about six losses each way
+  NoisyDirection aToB(1234, lostAckRate, statsAB), bToA(4321, lostAckRate, statsBA);
   std::atomic<bool> stop{false};
   std::thread relayAB(Relay, sideA.MasterFd(), sideB.MasterFd(), std::ref(aToB), std::ref(stop));
   std::thread relayBA(Relay, sideB.MasterFd(), sideA.MasterFd(), std::ref(bToA), std::ref(stop));
