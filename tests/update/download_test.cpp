@@ -38,6 +38,15 @@ class UpdateTest : public UpdaterTest {
     EXPECT_EQ(host->WaitDepth(), 0);
     EXPECT_FALSE(dlg->IsCommandRunning());
   }
+  // A refused update: after the device-data request nothing reached the unit, and the
+  // connection stays up.
+  void ExpectNothingSentAndStillConnected() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
+    EXPECT_FALSE(dlg->EraseRequested());
+    EXPECT_TRUE(dlg->Link().IsActive());
+    EXPECT_TRUE(dlg->HasPort());
+  }
 
   // While blocks streamed, all three buttons were disabled each time the window ran.
   void ExpectButtonsDisabledWhileRunning() {
@@ -293,11 +302,7 @@ TEST_F(UpdateTest, EmptyImageSendsNothingAndSaysSo) {
   EXPECT_EQ(host->Boxes()[0].text, CUpdaterDlg::kNoImageText);
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
   ExpectOnlyCloseEnabled();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
-  EXPECT_FALSE(dlg->EraseRequested());
-  EXPECT_TRUE(dlg->Link().IsActive());
-  EXPECT_TRUE(dlg->HasPort());
+  ExpectNothingSentAndStillConnected();
 }
 
 // The unit repeats its device data while the update runs: Update must stay disabled
@@ -374,11 +379,7 @@ TEST_F(UpdateTest, RefusedSyntheticImageSendsNothing) {
   EXPECT_EQ(host->Boxes()[0].text, CUpdaterDlg::kSyntheticImageQuestion);
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Question);
   ExpectOnlyCloseEnabled();
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
-  EXPECT_FALSE(dlg->EraseRequested());
-  EXPECT_TRUE(dlg->Link().IsActive());
-  EXPECT_TRUE(dlg->HasPort());
+  ExpectNothingSentAndStillConnected();
 }
 
 }  // namespace
