@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 
 namespace cvm6 {
@@ -12,20 +13,85 @@ std::mutex& SharedLock() {
   return lock;
 }
 
+thread_local CWakeBatch* t_batch = nullptr;
+
 }  // namespace
+
+// Where one thread sleeps in WaitForAny. One per thread, reused by every wait it makes;
+// a wake-up meant for an earlier wait only makes a later one look again.
+class CParker {
+ public:
+  // Called with the shared lock held, before the objects are tested: any Set after the
+  // test finds this parker registered and signals it after the reset.
+  void Arm() {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_signalled = false;
+  }
+  void Signal() {
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      m_signalled = true;
+    }
+    m_wake.notify_one();
+  }
+  // False when the deadline passed without a signal.
+  bool Sleep(bool forever, std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> guard(m_lock);
+    if (forever) {
+      m_wake.wait(guard, [this] { return m_signalled; });
+      return true;
+    }
+    return m_wake.wait_until(guard, deadline, [this] { return m_signalled; });
+  }
+
+ private:
+  std::mutex m_lock;
+  std::condition_variable m_wake;
+  bool m_signalled = false;
+};
 
 CWaitable::~CWaitable() = default;
 
-void CWaitable::NotifyWaitersLocked() {
-  for (std::condition_variable* waiter : m_waiters) waiter->notify_one();
+void CWaitable::Wakeups::Take(const CWaitable& object) {
+  m_parkers.insert(m_parkers.end(), object.m_waiters.begin(), object.m_waiters.end());
+}
+
+CWaitable::Wakeups::~Wakeups() {
+  if (m_parkers.empty()) return;
+  if (t_batch) {
+    auto& owed = t_batch->m_owed;
+    for (auto& parker : m_parkers)
+      if (std::find(owed.begin(), owed.end(), parker) == owed.end()) owed.push_back(std::move(parker));
+    return;
+  }
+  for (const auto& parker : m_parkers) parker->Signal();
+}
+
+CWakeBatch::CWakeBatch() {
+  if (!t_batch) t_batch = this;
+}
+
+CWakeBatch::~CWakeBatch() {
+  Deliver();
+  if (t_batch == this) t_batch = nullptr;
+}
+
+void DeliverPendingWakes() {
+  if (t_batch) t_batch->Deliver();
+}
+
+void CWakeBatch::Deliver() {
+  for (const auto& parker : m_owed) parker->Signal();
+  m_owed.clear();
 }
 
 CEvent::CEvent(bool manualReset, bool initiallySet) : m_manualReset(manualReset), m_set(initiallySet) {}
 
 void CEvent::Set() {
+  Wakeups wakeups;  // destroyed after the guard: woken outside the lock
   std::lock_guard<std::mutex> guard(SharedLock());
   m_set = true;
-  NotifyWaitersLocked();
+  wakeups.Take(*this);
 }
 
 void CEvent::Reset() {
@@ -45,10 +111,11 @@ void CEvent::ConsumeLocked() {
 CSemaphore::CSemaphore(long initialCount, long maximumCount) : m_count(initialCount), m_maximum(maximumCount) {}
 
 bool CSemaphore::Release(long count) {
+  Wakeups wakeups;
   std::lock_guard<std::mutex> guard(SharedLock());
   if (count <= 0 || m_count > m_maximum - count) return false;
   m_count += count;
-  NotifyWaitersLocked();
+  wakeups.Take(*this);
   return true;
 }
 
@@ -58,30 +125,33 @@ long CSemaphore::Count() const {
 }
 
 int WaitForAny(std::span<CWaitable* const> objects, std::uint32_t timeoutMs) {
-  std::unique_lock<std::mutex> lock(SharedLock());
   auto firstReady = [&]() -> int {
     for (std::size_t i = 0; i < objects.size(); ++i)
       if (objects[i]->IsReadyLocked()) return static_cast<int>(i);
     return kWaitTimeout;
   };
+  std::unique_lock<std::mutex> lock(SharedLock());
   int ready = firstReady();
   if (ready == kWaitTimeout && timeoutMs != 0) {
-    std::condition_variable wake;
-    for (CWaitable* object : objects) object->m_waiters.push_back(&wake);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    thread_local const auto parker = std::make_shared<CParker>();
+    for (CWaitable* object : objects) object->m_waiters.push_back(parker);
+    const bool forever = timeoutMs == kInfinite;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);
     for (;;) {
+      parker->Arm();
       ready = firstReady();
       if (ready != kWaitTimeout) break;
-      if (timeoutMs == kInfinite) {
-        wake.wait(lock);
-      } else if (wake.wait_until(lock, deadline) == std::cv_status::timeout) {
+      lock.unlock();
+      const bool signalled = parker->Sleep(forever, deadline);
+      lock.lock();
+      if (!signalled) {
         ready = firstReady();  // a Set that raced with the time-out still wins
         break;
       }
     }
     for (CWaitable* object : objects) {
       auto& list = object->m_waiters;
-      list.erase(std::find(list.begin(), list.end(), &wake));
+      list.erase(std::find(list.begin(), list.end(), parker));
     }
   }
   if (ready != kWaitTimeout) objects[static_cast<std::size_t>(ready)]->ConsumeLocked();

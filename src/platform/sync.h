@@ -9,9 +9,12 @@
 //   - a time-out is its own result (kWaitTimeout), never an index.
 // All objects share one lock, so a wait on several objects sees a consistent picture
 // and a Set can never slip between a waiter's test and its sleep (no lost wake-ups).
-#include <condition_variable>
+// That lock is held only for the test and the bookkeeping: a waiter sleeps on a parker
+// of its own thread, and a Set wakes the parkers after letting go of the lock, so the
+// woken thread never runs straight into a lock its waker still holds.
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <span>
 #include <vector>
 
@@ -19,6 +22,8 @@ namespace cvm6 {
 
 constexpr int kWaitTimeout = -1;
 constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
+
+class CParker;  // where one thread sleeps in a wait
 
 class CWaitable {
  public:
@@ -28,14 +33,29 @@ class CWaitable {
   virtual ~CWaitable();
 
  protected:
+  // A snapshot of the threads waiting on an object, taken under the shared lock and
+  // woken after it is released (or handed to the thread's CWakeBatch).
+  class Wakeups {
+   public:
+    Wakeups() = default;
+    Wakeups(const Wakeups&) = delete;
+    Wakeups& operator=(const Wakeups&) = delete;
+    void Take(const CWaitable& object);
+    ~Wakeups();
+
+   private:
+    std::vector<std::shared_ptr<CParker>> m_parkers;
+  };
+
   // Both called with the shared lock held.
   virtual bool IsReadyLocked() const = 0;
   virtual void ConsumeLocked() = 0;
-  void NotifyWaitersLocked();
 
  private:
   friend int WaitForAny(std::span<CWaitable* const> objects, std::uint32_t timeoutMs);
-  std::vector<std::condition_variable*> m_waiters;
+  // Shared ownership: a Set may wake a parker after its thread stopped waiting, even
+  // after that thread ended.
+  std::vector<std::shared_ptr<CParker>> m_waiters;
 };
 
 class CEvent : public CWaitable {
@@ -66,6 +86,29 @@ class CSemaphore : public CWaitable {
   long m_count;
   long m_maximum;
 };
+
+// Holds back the wake-ups of the Sets and Releases its thread makes while it lives: the
+// objects change at once (a wait that looks finds them ready), but threads asleep on
+// them are woken only by Deliver or the batch's end, each once. A thread that sets
+// several objects in a burst (the link's receiver with a frame and its acknowledgement)
+// thus wakes a waiter once instead of once per object. It must Deliver before it can
+// block, or the threads it owes a wake-up sleep on. Batches do not nest.
+class CWakeBatch {
+ public:
+  CWakeBatch();
+  ~CWakeBatch();
+  CWakeBatch(const CWakeBatch&) = delete;
+  CWakeBatch& operator=(const CWakeBatch&) = delete;
+  void Deliver();
+
+ private:
+  friend class CWaitable;
+  std::vector<std::shared_ptr<CParker>> m_owed;
+};
+
+// Wakes at once whatever the calling thread's CWakeBatch owes; nothing without one. For
+// code that runs inside another's batch and is about to block.
+void DeliverPendingWakes();
 
 // Index of the object the wait returned (consumed as described above), or kWaitTimeout.
 // timeoutMs kInfinite waits without limit; 0 only tests.

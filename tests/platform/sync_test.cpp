@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "platform/sync.h"
@@ -130,6 +131,67 @@ TEST(WaitForAny, ManyProducersCountedBySemaphoreAllArrive) {
   while (taken < 4000 && WaitForAny({&semaphore}, 5000) == 0) ++taken;
   for (auto& producer : producers) producer.join();
   EXPECT_EQ(taken, 4000);
+}
+
+TEST(WakeBatch, ASleeperIsWokenOnlyWhenTheBatchDeliversAndThenPromptly) {
+  using Clock = std::chrono::steady_clock;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    CEvent event(false, false);
+    std::atomic<bool> returned{false};
+    std::atomic<Clock::rep> began{0};
+    int result = kWaitTimeout;
+    std::thread sleeper([&] {
+      began = Clock::now().time_since_epoch().count();
+      result = WaitForAny({&event}, 10000);
+      returned = true;
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    bool wokeEarly = false;
+    Clock::rep setAt = 0;
+    Clock::time_point delivered;
+    {
+      CWakeBatch batch;
+      setAt = Clock::now().time_since_epoch().count();
+      event.Set();
+      EXPECT_TRUE(event.IsSet());  // the object changes at once; only the wake waits
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      wokeEarly = returned.load();
+      delivered = Clock::now();
+    }
+    sleeper.join();
+    if (began.load() == 0 || began.load() > setAt) continue;  // it began late: no verdict
+    EXPECT_FALSE(wokeEarly);
+    EXPECT_EQ(result, 0);
+    EXPECT_LT(Clock::now() - delivered, std::chrono::seconds(5));
+    return;
+  }
+  FAIL() << "the sleeping thread never began waiting before the Set";
+}
+
+TEST(WakeBatch, DeliverPendingWakesWakesAtOnceAndIsHarmlessWithoutABatch) {
+  DeliverPendingWakes();  // no batch on this thread: nothing to do
+  CEvent event(false, false), done(false, false);
+  std::thread sleeper([&] {
+    if (WaitForAny({&event}, 10000) == 0) done.Set();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  CWakeBatch batch;
+  event.Set();
+  DeliverPendingWakes();
+  // The batch is still open, yet the sleeper got its wake and answered outside it.
+  EXPECT_TRUE(WaitForOne(done, 5000));
+  sleeper.join();
+}
+
+TEST(WakeBatch, ObjectsSetInABatchAreTakenByAWaitThatLooksWithoutSleeping) {
+  CEvent a(false, false), b(false, false);
+  CSemaphore semaphore(0, CSemaphore::kMaxCount);
+  CWakeBatch batch;
+  b.Set();
+  semaphore.Release(2);
+  EXPECT_EQ(WaitForAny({&a, &b, &semaphore}, 0), 1);
+  EXPECT_EQ(WaitForAny({&a, &b, &semaphore}, 0), 2);
+  EXPECT_EQ(semaphore.Count(), 1);
 }
 
 }  // namespace
