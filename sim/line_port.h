@@ -44,6 +44,10 @@ class CLinePort : public CSerialPort {
   std::uint32_t GetInfo() override { return m_inner.GetInfo(); }
   void Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
   void Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
+  // With a line-speed model every byte is still on the wire as far as a reader knows.
+  std::uint32_t BytesWaiting() override {
+    return m_byteTime == Clock::duration::zero() ? m_inner.BytesWaiting() : 0;
+  }
 
   // From now on nothing leaves the model; reading goes on, so the host's writes never
   // back up (a unit that lost power does not hold the line).

@@ -78,6 +78,8 @@ void CPtyMasterPort::ReleaseExclusiveUse() {
   if (m_slave >= 0) (void)ioctl(m_slave, TIOCNXCL);
 }
 
+std::uint32_t CPtyMasterPort::BytesWaiting() { return m_input.Size(); }
+
 void CPtyMasterPort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
   std::shared_lock<std::shared_mutex> guard(m_closeLock);
   if (m_master < 0) ThrowCode(1102);
@@ -86,10 +88,10 @@ void CPtyMasterPort::Read(void* buffer, std::uint32_t length, std::uint32_t time
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
   std::uint32_t done = 0;
   while (done < length) {
-    // Bytes already there are taken without a poll() first.
-    const ssize_t got = ::read(m_master, bytes + done, length - done);
+    // Bytes already there are taken without a poll() first, all that came in one read.
+    const ssize_t got = m_input.Size() > 0 ? static_cast<ssize_t>(m_input.Size()) : m_input.Fill(m_master);
     if (got > 0) {
-      done += static_cast<std::uint32_t>(got);
+      done += m_input.Take(bytes + done, length - done);
       continue;
     }
     if (got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) ThrowCode(1101, "pseudo-terminal read failed");

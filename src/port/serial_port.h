@@ -18,6 +18,8 @@
 #include <shared_mutex>
 #include <string>
 
+#include "port/read_buffer.h"
+
 namespace cvm6 {
 
 class CSerialPort {
@@ -37,6 +39,9 @@ class CSerialPort {
   // fails leaves nothing behind for later: no byte lands in `buffer` after it threw.
   virtual void Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs);
   virtual void Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs);
+  // How many bytes a Read could surely take now without waiting (0 when not known);
+  // for the reading thread only.
+  virtual std::uint32_t BytesWaiting();
 
   // True only when the port was opened and the line settings were applied.
   bool m_opened = false;
@@ -55,6 +60,7 @@ class CSerialPort {
   int m_wakeFd = -1;    // eventfd that Close uses to end a waiting transfer
   int m_openError = 0;
   std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
+  CReadBuffer m_input;            // read but not yet asked for; the reading thread's
 };
 
 // "COM1".."COM4" → the system's first four serial ports; any other name is a path.

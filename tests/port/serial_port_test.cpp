@@ -60,6 +60,30 @@ TEST_F(SerialPortTest, ShortReadTimesOutWith1105AndTheNextReadIsClean) {
   EXPECT_EQ(Bytes(next, next + 2), (Bytes{0x11, 0x22}));
 }
 
+TEST_F(SerialPortTest, ABurstIsReadOnceAndHandedOutInOrderAcrossReads) {
+  EXPECT_EQ(port.BytesWaiting(), 0u);
+  pty.Write(Bytes{0xA5, 1, 0x81, 7, 4, 0x1D, 0, 3, 0, 0x42});
+  std::uint8_t first = 0;
+  port.Read(&first, 1, 2000);
+  EXPECT_EQ(first, 0xA5);
+  // What came with it waits in the port, so the link can tell its next read will not wait.
+  ASSERT_GT(port.BytesWaiting(), 0u);
+  std::uint8_t rest[9] = {};
+  port.Read(rest, 9, 2000);
+  EXPECT_EQ(Bytes(rest, rest + 9), (Bytes{1, 0x81, 7, 4, 0x1D, 0, 3, 0, 0x42}));
+  EXPECT_EQ(port.BytesWaiting(), 0u);
+  // A read that times out takes what it had with it, held-back bytes too; the next starts clean.
+  pty.Write(Bytes{5, 6, 7});
+  std::uint8_t two[2] = {};
+  port.Read(two, 2, 2000);
+  std::uint8_t four[4] = {};
+  EXPECT_EQ(CodeOf([&] { port.Read(four, 4, 50); }), 1105);
+  pty.Write(Bytes{8});
+  std::uint8_t last = 0;
+  port.Read(&last, 1, 2000);
+  EXPECT_EQ(last, 8);
+}
+
 TEST_F(SerialPortTest, TimeOutZeroWaitsUntilTheBytesCome) {
   std::thread writer([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
