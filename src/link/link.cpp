@@ -42,14 +42,16 @@ const std::array<std::uint8_t, kMaxFrameBytes>& SyncBlock() {
 // with the full read limit.
 class CLink::ReceiverSource : public IByteSource {
  public:
-  explicit ReceiverSource(CLink& link) : m_link(link) {}
+  explicit ReceiverSource(CLink& link, CWakeBatch& wakes) : m_link(link), m_wakes(wakes) {}
   void ReadBytes(std::uint8_t* buffer, std::size_t count) override {
     if (m_link.m_stopReceiver.load()) throw StopRequested{};
+    m_link.WakeBeforeWaiting(m_wakes, count);
     m_link.m_port->Read(buffer, static_cast<std::uint32_t>(count), m_link.m_limits.readTimeoutMs);
   }
 
  private:
   CLink& m_link;
+  CWakeBatch& m_wakes;
 };
 
 CLink::CLink(LinkLimits limits) : m_limits(limits) {}
@@ -134,14 +136,21 @@ void CLink::ReceiverThread() {
   m_receiverStopped.Set();
 }
 
+// The receiver's events and queued frames take effect at once, but the threads waiting
+// for them are woken only when the receiver is about to wait for the line: a burst of
+// bytes read in one go (the far end's acknowledgement and its reply) wakes the
+// transmitter and the owner once each, not once per unit. A wake is held back for at
+// most the bytes of one read of the port.
 void CLink::ReceiveLoop() {
+  CWakeBatch wakes;
   std::uint8_t lastSequence = 0;
   for (;;) {
     if (m_stopReceiver.load() || m_failed.load()) return;
     try {
       std::uint8_t first = 0;
+      WakeBeforeWaiting(wakes, 1);
       if (!ReadUnitStart(first)) return;
-      HandleUnit(first, lastSequence);
+      HandleUnit(first, lastSequence, wakes);
     } catch (const StopRequested&) {
       return;  // the frame being built went with the stack
     } catch (const CFailure& failure) {
@@ -175,7 +184,11 @@ bool CLink::ReadUnitStart(std::uint8_t& byte) {
   }
 }
 
-void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence) {
+void CLink::WakeBeforeWaiting(CWakeBatch& wakes, std::size_t count) {
+  if (m_port->BytesWaiting() < count) wakes.Deliver();
+}
+
+void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence, CWakeBatch& wakes) {
   if (first & 0x80) {
     switch (first) {
       case LINK_KEEPALIVE: break;
@@ -190,7 +203,7 @@ void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence) {
     }
     return;
   }
-  ReceiverSource source(*this);
+  ReceiverSource source(*this, wakes);
   DecodedFrame decoded = DecodeFrame(first, source);
   if (m_stopReceiver.load()) return;
   const bool acked = decoded.frame->ackWanted == 1;
@@ -205,13 +218,13 @@ void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence) {
   }
   if (!acked) {
     ++m_rxUnacked;
-    AppendReceived(std::move(decoded.frame));
+    Accept(std::move(decoded.frame));
     return;
   }
   m_ackRequest.Set();
   if (decoded.sequence != lastSequence) {
     lastSequence = decoded.sequence;
-    AppendReceived(std::move(decoded.frame));
+    Accept(std::move(decoded.frame));
   } else {
     ++m_rxDuplicates;  // a repeat whose first copy's acknowledgement was lost
   }

@@ -39,7 +39,7 @@ struct LinkCounters {
 class CLink : public CFrameQueues {
  public:
   explicit CLink(LinkLimits limits = {});
-  ~CLink();
+  virtual ~CLink();
 
   // False when already started. Throws 1202 when a thread cannot be created; the link
   // is then left not started, with no thread running.
@@ -58,6 +58,13 @@ class CLink : public CFrameQueues {
   LinkCounters GetCounters() const;
   const LinkLimits& Limits() const { return m_limits; }
 
+ protected:
+  // Where the receiver puts each good frame that is not a repeat: the receive queue.
+  // Runs on the receiver thread, with the frame's acknowledgement already asked for and
+  // the wakes of this burst held back (see ReceiveLoop). A link that overrides it must
+  // Stop in its own destructor.
+  virtual void Accept(FramePtr frame) { AppendReceived(std::move(frame)); }
+
  private:
   enum : int {
     kAckRequest, kNakRequest, kWakeSeen, kSyncSeen, kAckSeen, kNakSeen, kBadControlSeen,
@@ -69,7 +76,9 @@ class CLink : public CFrameQueues {
   void TransmitterThread();
   void ReceiveLoop();
   bool ReadUnitStart(std::uint8_t& byte);
-  void HandleUnit(std::uint8_t first, std::uint8_t& lastSequence);
+  void HandleUnit(std::uint8_t first, std::uint8_t& lastSequence, CWakeBatch& wakes);
+  // Wakes the threads the receiver owes a wake-up unless `count` bytes can be read at once.
+  void WakeBeforeWaiting(CWakeBatch& wakes, std::size_t count);
   void TransmitLoop();
   bool DownState(bool first);  // false when stopping
   bool UpState();     // false when stopping

@@ -26,10 +26,11 @@ class LinkFixture : public ::testing::Test {
     StopCollector();
   }
 
-  void StartLink(LinkLimits limits = {}) {
+  // `custom`: a link of another kind (the simulated unit's) to start instead of a CLink.
+  void StartLink(LinkLimits limits = {}, std::unique_ptr<CLink> custom = nullptr) {
     port = std::make_unique<CSerialPort>(pty.SlavePath().c_str(), 57600, false);
     ASSERT_TRUE(port->m_opened);
-    link = std::make_unique<CLink>(limits);
+    link = custom ? std::move(custom) : std::make_unique<CLink>(limits);
     collector = std::thread([this] { Collect(); });
     ASSERT_TRUE(link->Start(port.get()));
   }
