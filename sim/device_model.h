@@ -4,8 +4,9 @@
 // block count. The model decides; CDeviceSimulator carries out (waits, sends, and the
 // line faults that belong to the port). It keeps the unit's flash as a sparse image.
 //
-// Threading: Respond and Announce run on the simulator's model thread; the read-only
-// accessors may be called from any thread (they take the model's lock).
+// Threading: Respond runs on the simulator's link receiver thread, Announce (which reads
+// only the identity and the plan) on its model thread; the read-only accessors may be
+// called from any thread (they take the model's lock).
 #include <array>
 #include <cstdint>
 #include <memory>

@@ -3,19 +3,18 @@
 #include <chrono>
 #include <fstream>
 
+#include "platform/sync.h"
 #include "sim/flash_report.h"
 
 namespace cvm6 {
 namespace {
 
-// How often the model looks at its link when nothing has arrived. Short, because a
-// reply waits for this at most once per request.
+// How often the model thread looks at its link and its follow-ups. Short, because a
+// bad control byte due after a reply waits for this at most once.
 constexpr std::uint32_t kIdlePollMs = 1;
 // How long an end reply may wait for its acknowledgement before the download counts
 // as done anyway (the updater may close the port at once).
 constexpr std::uint32_t kEndAckWaitMs = 2000;
-
-bool IsNotice(const Frame& frame) { return frame.destination == kNoAddress && frame.source == kNoAddress; }
 
 }  // namespace
 
@@ -36,7 +35,7 @@ bool CDeviceSimulator::Start() {
   }
   m_path = m_master->SlavePath();
   m_line = std::make_unique<CLinePort>(*m_master, m_config.baud, m_config.faults.line);
-  m_link = std::make_unique<CLink>(m_config.link);
+  m_link = std::make_unique<CUnitLink>(m_config.link, [this](FramePtr request) { Answer(std::move(request)); });
   m_stop = false;
   m_link->Start(m_line.get());
   m_thread = std::thread(&CDeviceSimulator::ModelThread, this);
@@ -72,32 +71,34 @@ void CDeviceSimulator::ModelThread() {
       if (FramePtr announcement = m_model.Announce()) m_link->QueueTransmit(std::move(announcement));
     }
     FollowUp();
-    FramePtr frame = m_link->TakeReceived();
-    if (!frame) {
-      // Wakes as soon as the link delivers a frame; the limit keeps the follow-ups and the
-      // stop flag looked at.
-      m_link->WaitForReceived(kIdlePollMs);
-      continue;
-    }
-    if (IsNotice(*frame)) continue;
-    Carry(m_model.Respond(*frame));
+    // Only the link's notices come this way. Wakes as soon as one is queued; the limit
+    // keeps the follow-ups and the stop flag looked at.
+    if (!m_link->TakeReceived()) m_link->WaitForReceived(kIdlePollMs);
   }
 }
 
+void CDeviceSimulator::Answer(FramePtr request) { Carry(m_model.Respond(*request)); }
+
 void CDeviceSimulator::Carry(DeviceAction action) {
-  if (action.delayMs != 0 && !Pause(action.delayMs)) return;
+  if (action.delayMs != 0) {
+    // The acknowledgement of the request goes out now, not after the unit's busy time.
+    DeliverPendingWakes();
+    if (!Pause(action.delayMs)) return;
+  }
   if (action.goSilent) m_line->Silence();
   if (action.unplug) m_master->Close();
   const LineCounters before = m_line->Counters();
   if (action.reply) m_link->QueueTransmit(std::move(action.reply));
   // What follows a reply is settled later by FollowUp, so that the model keeps
   // answering meanwhile (a new updater may already be talking).
+  std::lock_guard<std::mutex> guard(m_followLock);
   if (action.badControl) m_pendingBadControl = PendingBadControl{*action.badControl, before.framesWritten};
   if (action.completedUpdate)
     m_pendingEnds.push_back({before.acksFromHost, std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndAckWaitMs)});
 }
 
 void CDeviceSimulator::FollowUp() {
+  std::unique_lock<std::mutex> follow(m_followLock);
   if (!m_pendingBadControl && m_pendingEnds.empty()) return;
   const LineCounters line = m_line->Counters();
   // The bad byte goes out after the reply, ahead of whatever the link sends next.
@@ -115,6 +116,7 @@ void CDeviceSimulator::FollowUp() {
     m_pendingEnds.erase(m_pendingEnds.begin());
     ++done;
   }
+  follow.unlock();
   if (done == 0) return;
   {
     std::lock_guard<std::mutex> guard(m_lock);

@@ -1,6 +1,8 @@
 #pragma once
 // A Corvane M6 in download mode on a pseudo-terminal, run in-process: the model, its own
-// link engine, the line between them and the updater, and a thread that answers.
+// link engine, the line between them and the updater. Requests are answered on the
+// link's receiver thread; a thread of the model's own announces the unit after each
+// link-up and settles what follows a reply.
 //
 //   CDeviceSimulator sim(config);
 //   if (!sim.Start()) fail(sim.ErrorText());
@@ -26,6 +28,7 @@
 #include "sim/device_model.h"
 #include "sim/line_port.h"
 #include "sim/pty_master_port.h"
+#include "sim/unit_link.h"
 
 namespace cvm6 {
 
@@ -70,11 +73,13 @@ class CDeviceSimulator {
 
  private:
   void ModelThread();
+  void Answer(FramePtr request);  // on the link's receiver thread
   void Carry(DeviceAction action);
   void FollowUp();
   bool Pause(std::uint32_t ms);  // false when stopping
 
-  // Model-thread state: consequences of a reply that wait for the line.
+  // Consequences of a reply that wait for the line: noted by Answer, settled by the
+  // model thread's FollowUp, under m_followLock.
   struct PendingBadControl {
     std::uint8_t byte;
     std::uint32_t framesBefore;
@@ -85,6 +90,7 @@ class CDeviceSimulator {
   };
   std::optional<PendingBadControl> m_pendingBadControl;
   std::vector<PendingEnd> m_pendingEnds;
+  std::mutex m_followLock;
 
   const SimulatorConfig m_config;
   std::string m_path;
@@ -92,7 +98,7 @@ class CDeviceSimulator {
   CDeviceModel m_model;
   std::unique_ptr<CPtyMasterPort> m_master;
   std::unique_ptr<CLinePort> m_line;
-  std::unique_ptr<CLink> m_link;
+  std::unique_ptr<CUnitLink> m_link;
   std::thread m_thread;
   std::atomic<bool> m_stop{false};
 

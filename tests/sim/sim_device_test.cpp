@@ -95,15 +95,22 @@ TEST_F(SimulatorTest, IgnoresRequestsForOtherAddressesAndMalformedOnes) {
   EXPECT_TRUE(updater->Request(DeviceDataRequest()));
 }
 
-TEST_F(SimulatorTest, StartWaitsTheEraseTimeAndErasesWhatWasThere) {
+TEST_F(SimulatorTest, StartIsAcknowledgedAtOnceAndAnsweredAfterTheEraseTime) {
   auto config = FastConfig();
   config.identity.eraseMs = 300;
   Start(config);
   ASSERT_TRUE(updater->WakeUp());
   ASSERT_EQ(Download({{0x4000, {1, 2, 3}}}).size(), 3u);
 
+  // The request is acknowledged at once; only its reply waits for the erase.
   const auto sent = std::chrono::steady_clock::now();
-  ASSERT_TRUE(updater->Request(StartRequest(0), 3000));
+  updater->Send(updater->NextFrame(StartRequest(0)));
+  const auto ack = updater->Next(2000);
+  ASSERT_TRUE(ack && ack->control && ack->byte == 0xA5);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(200));
+  const auto reply = updater->Next(3000);
+  ASSERT_TRUE(reply && !reply->control);
+  updater->Send({0xA5});
   EXPECT_GE(std::chrono::steady_clock::now() - sent, std::chrono::milliseconds(300));
   EXPECT_EQ(sim->Summary().storedBytes, 0u);
   EXPECT_EQ(sim->Summary().counts.erases, 2u);
