@@ -5,21 +5,32 @@ namespace cvm6 {
 CFlashImage::CFlashImage() = default;
 CFlashImage::~CFlashImage() = default;  // each level frees its pages, then itself
 
-void CFlashImage::SetByte(std::uint32_t address, std::uint8_t value) {
+CFlashImage::Page& CFlashImage::WritablePage(std::uint32_t address) {
   auto& middle = m_top[address >> 24];
   if (!middle) middle = std::make_unique<MiddleTable>();
   auto& bottom = (*middle)[(address >> 16) & 0xFF];
   if (!bottom) bottom = std::make_unique<BottomTable>();
   auto& page = (*bottom)[(address >> 8) & 0xFF];
   if (!page) page = std::make_unique<Page>();  // bitmap clear
+  return *page;
+}
 
+void CFlashImage::SetByte(std::uint32_t address, std::uint8_t value) {
+  // Bytes come in address order, a page at a time: the page of the last store usually
+  // serves the next one without the three-step walk. Pages are never freed.
+  const std::uint32_t pageNumber = address >> 8;
+  if (!m_lastPage || pageNumber != m_lastPageNumber) {
+    m_lastPage = &WritablePage(address);
+    m_lastPageNumber = pageNumber;
+  }
+  Page& page = *m_lastPage;
   const unsigned offset = address & 0xFF;
   const auto mask = static_cast<std::uint8_t>(1u << (offset & 7));
-  if (!(page->present[offset >> 3] & mask)) {
-    page->present[offset >> 3] |= mask;
+  if (!(page.present[offset >> 3] & mask)) {
+    page.present[offset >> 3] |= mask;
     ++m_count;
   }
-  page->data[offset] = value;
+  page.data[offset] = value;
 }
 
 const CFlashImage::Page* CFlashImage::FindPage(std::uint32_t address) const {

@@ -61,6 +61,7 @@ class CFlashImage {
   using MiddleTable = std::array<std::unique_ptr<BottomTable>, 256>;
 
   const Page* FindPage(std::uint32_t address) const;
+  Page& WritablePage(std::uint32_t address);  // made when missing
   // Moves the indexes to the next page that exists, wrapping from the top of the address
   // space to page 0. Only called on a non-empty image, where it ends within one turn.
   void AdvanceToNextPage(unsigned& top, unsigned& middle, unsigned& bottom) const;
@@ -68,6 +69,8 @@ class CFlashImage {
   std::array<std::unique_ptr<MiddleTable>, 256> m_top;
   std::uint8_t m_fill = 0xFF;
   std::uint32_t m_count = 0;
+  Page* m_lastPage = nullptr;  // where SetByte last stored, and its address >> 8
+  std::uint32_t m_lastPageNumber = 0;
 };
 
 }  // namespace cvm6

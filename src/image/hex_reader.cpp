@@ -1,5 +1,6 @@
 #include "image/hex_reader.h"
 
+#include <array>
 #include <memory>
 
 #include "image/byte_stream.h"
@@ -9,25 +10,37 @@
 
 namespace cvm6 {
 
-std::uint8_t ReadHexDigit(CByteStream& stream, std::uint8_t& digit) {
+namespace {
+
+constexpr std::uint8_t kNotADigit = 0xFF;
+
+// Value of each character as a hexadecimal digit, kNotADigit for the others: one look-up
+// instead of three range tests on each of the million characters of a release.
+constexpr auto kDigitValues = [] {
+  std::array<std::uint8_t, 256> values{};
+  values.fill(kNotADigit);
+  for (int c = '0'; c <= '9'; ++c) values[c] = static_cast<std::uint8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) values[c] = values[c + ('a' - 'A')] = static_cast<std::uint8_t>(c - 'A' + 10);
+  return values;
+}();
+
+// The bodies of ReadHexDigit and ReadHexByte, inlined into the record loop.
+inline std::uint8_t NextDigit(CByteStream& stream, std::uint8_t& digit) {
   std::uint8_t c = 0;
   if (!stream.ReadByte(c)) return kHexEndMarker;
-  if (c >= '0' && c <= '9') {
-    digit = static_cast<std::uint8_t>(c - '0');
-    return 0;
-  }
-  if ((c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f')) {
-    digit = static_cast<std::uint8_t>((c & ~0x20) - 'A' + 10);
+  const std::uint8_t value = kDigitValues[c];
+  if (value != kNotADigit) {
+    digit = value;
     return 0;
   }
   return c == 0 ? kHexNulStandIn : c;
 }
 
-std::uint8_t ReadHexByte(CByteStream& stream, std::uint8_t& byte) {
+inline std::uint8_t NextByte(CByteStream& stream, std::uint8_t& byte) {
   std::uint8_t high = 0, low = 0;
-  switch (ReadHexDigit(stream, high)) {
+  switch (NextDigit(stream, high)) {
     case 0:
-      if (ReadHexDigit(stream, low) != 0) return kHexNotDigit;
+      if (NextDigit(stream, low) != 0) return kHexNotDigit;
       byte = static_cast<std::uint8_t>(high << 4 | low);
       return kHexByteRead;
     case '\n':
@@ -44,16 +57,22 @@ std::uint8_t ReadHexByte(CByteStream& stream, std::uint8_t& byte) {
   }
 }
 
+}  // namespace
+
+std::uint8_t ReadHexDigit(CByteStream& stream, std::uint8_t& digit) { return NextDigit(stream, digit); }
+
+std::uint8_t ReadHexByte(CByteStream& stream, std::uint8_t& byte) { return NextByte(stream, byte); }
+
 bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base) {
   for (;;) {
     // Everything up to the next ":" is skipped: blank lines, notes, other record formats.
     std::uint8_t ignored = 0;
-    for (std::uint8_t c = ReadHexDigit(stream, ignored); c != ':'; c = ReadHexDigit(stream, ignored))
+    for (std::uint8_t c = NextDigit(stream, ignored); c != ':'; c = NextDigit(stream, ignored))
       if (c == kHexEndMarker) return false;
 
     std::uint8_t count = 0, upper = 0, lower = 0, type = 0;
-    if (ReadHexByte(stream, count) != kHexByteRead || ReadHexByte(stream, upper) != kHexByteRead ||
-        ReadHexByte(stream, lower) != kHexByteRead || ReadHexByte(stream, type) != kHexByteRead)
+    if (NextByte(stream, count) != kHexByteRead || NextByte(stream, upper) != kHexByteRead ||
+        NextByte(stream, lower) != kHexByteRead || NextByte(stream, type) != kHexByteRead)
       return false;
 
     auto sum = static_cast<std::uint8_t>(count + upper + lower + type);
@@ -61,12 +80,12 @@ bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base) {
     std::uint32_t address = base + (std::uint32_t{upper} << 8 | lower);
     for (unsigned i = 0; i < count; ++i) {
       std::uint8_t data = 0;
-      if (ReadHexByte(stream, data) != kHexByteRead) return false;
+      if (NextByte(stream, data) != kHexByteRead) return false;
       SetByte(address++, data);
       sum = static_cast<std::uint8_t>(sum + data);
     }
     std::uint8_t checksum = 0;
-    if (ReadHexByte(stream, checksum) != kHexByteRead) return false;
+    if (NextByte(stream, checksum) != kHexByteRead) return false;
     if (static_cast<std::uint8_t>(sum + checksum) != 0) return false;  // its bytes stay stored
     if (type == 1) return true;
     // Every other type is taken as data; the texts use no extended address records.
