@@ -9,8 +9,8 @@
 namespace cvm6 {
 namespace {
 
-// How often the model thread looks at its link and its follow-ups. Short, because a
-// bad control byte due after a reply waits for this at most once.
+// How often the model thread looks at its link and at the end replies it waits to see
+// acknowledged.
 constexpr std::uint32_t kIdlePollMs = 1;
 // How long an end reply may wait for its acknowledgement before the download counts
 // as done anyway (the updater may close the port at once).
@@ -88,24 +88,20 @@ void CDeviceSimulator::Carry(DeviceAction action) {
   if (action.goSilent) m_line->Silence();
   if (action.unplug) m_master->Close();
   const LineCounters before = m_line->Counters();
+  // The bad byte goes out right behind the reply, ahead of whatever the link sends next.
+  if (action.badControl) m_line->InjectControl(*action.badControl, before.framesWritten);
   if (action.reply) m_link->QueueTransmit(std::move(action.reply));
-  // What follows a reply is settled later by FollowUp, so that the model keeps
-  // answering meanwhile (a new updater may already be talking).
+  // Whether the end reply was acknowledged is settled later by FollowUp, so that the
+  // model keeps answering meanwhile (a new updater may already be talking).
   std::lock_guard<std::mutex> guard(m_followLock);
-  if (action.badControl) m_pendingBadControl = PendingBadControl{*action.badControl, before.framesWritten};
   if (action.completedUpdate)
     m_pendingEnds.push_back({before.acksFromHost, std::chrono::steady_clock::now() + std::chrono::milliseconds(kEndAckWaitMs)});
 }
 
 void CDeviceSimulator::FollowUp() {
   std::unique_lock<std::mutex> follow(m_followLock);
-  if (!m_pendingBadControl && m_pendingEnds.empty()) return;
+  if (m_pendingEnds.empty()) return;
   const LineCounters line = m_line->Counters();
-  // The bad byte goes out after the reply, ahead of whatever the link sends next.
-  if (m_pendingBadControl && line.framesWritten != m_pendingBadControl->framesBefore) {
-    m_line->InjectControl(m_pendingBadControl->byte);
-    m_pendingBadControl.reset();
-  }
   // The updater acknowledges its last write reply before it sends the end request, so
   // the next acknowledgement it sends is the end reply's. One that never comes (the
   // updater closed at once, or its byte was lost) counts after a while all the same.

@@ -78,17 +78,12 @@ class CDeviceSimulator {
   void FollowUp();
   bool Pause(std::uint32_t ms);  // false when stopping
 
-  // Consequences of a reply that wait for the line: noted by Answer, settled by the
+  // End replies that wait for their acknowledgement: noted by Answer, settled by the
   // model thread's FollowUp, under m_followLock.
-  struct PendingBadControl {
-    std::uint8_t byte;
-    std::uint32_t framesBefore;
-  };
   struct PendingEnd {
     std::uint32_t acksBefore;
     std::chrono::steady_clock::time_point deadline;
   };
-  std::optional<PendingBadControl> m_pendingBadControl;
   std::vector<PendingEnd> m_pendingEnds;
   std::mutex m_followLock;
 

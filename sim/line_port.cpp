@@ -42,9 +42,10 @@ bool CLinePort::Chance(std::mt19937& generator, double rate) {
   return generator() < static_cast<std::uint64_t>(rate * 4294967296.0);
 }
 
-void CLinePort::InjectControl(std::uint8_t byte) {
+void CLinePort::InjectControl(std::uint8_t byte, std::optional<std::uint32_t> afterFrames) {
   std::lock_guard<std::mutex> guard(m_lock);
   m_injected = byte;
+  m_injectAfterFrames = afterFrames;
 }
 
 LineCounters CLinePort::Counters() const {
@@ -66,7 +67,7 @@ void CLinePort::Write(const void* buffer, std::uint32_t length, std::uint32_t /*
     }
     std::vector<std::uint8_t> wanted;
     wanted.reserve(2 * length + 1);
-    if (m_injected >= 0) {
+    if (m_injected >= 0 && (!m_injectAfterFrames || m_counters.framesWritten != *m_injectAfterFrames)) {
       wanted.push_back(static_cast<std::uint8_t>(m_injected));
       m_injected = -1;
     }

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <random>
 
 #include "port/serial_port.h"
@@ -53,8 +54,10 @@ class CLinePort : public CSerialPort {
   // back up (a unit that lost power does not hold the line).
   void Silence() { m_silent = true; }
   bool IsSilent() const { return m_silent.load(); }
-  // `byte` goes out ahead of whatever the link writes next.
-  void InjectControl(std::uint8_t byte);
+  // `byte` goes out ahead of whatever the link writes next; with `afterFrames`, ahead of
+  // the first write once the link has written more frames than that (a byte due after a
+  // reply goes out right behind it, however soon the updater answers).
+  void InjectControl(std::uint8_t byte, std::optional<std::uint32_t> afterFrames = std::nullopt);
 
   LineCounters Counters() const;
 
@@ -76,6 +79,7 @@ class CLinePort : public CSerialPort {
   CWireWatch m_toHostWatch;
   LineCounters m_counters;
   int m_injected = -1;
+  std::optional<std::uint32_t> m_injectAfterFrames;
 
   // Reader side.
   std::mt19937 m_fromHostRandom;

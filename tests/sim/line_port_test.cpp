@@ -10,6 +10,7 @@
 #include "sim/pty_master_port.h"
 #include "slave_end.h"
 #include "support/time_scale.h"
+#include "support/wire.h"
 
 namespace cvm6::test {
 namespace {
@@ -188,6 +189,16 @@ TEST_F(LinePortTest, InjectedByteLeadsTheNextWriteAndSilenceStopsOnlyTheSending)
   line->Write(&keepAlive, 1, 0);
   line->Write(&keepAlive, 1, 0);
   EXPECT_EQ(slave->Read(10, Scaled(200)), (Bytes{0x81, 0x8C, 0x8C}));
+  // Held back until the link has written a frame more than it had.
+  line->InjectControl(0x82, line->Counters().framesWritten);
+  line->Write(&keepAlive, 1, 0);
+  const Bytes frame = WireFrame(0, 1, std::uint8_t{1}, {0x24, 0x00, 0x00, 0x00});
+  line->Write(frame.data(), static_cast<std::uint32_t>(frame.size()), 0);
+  line->Write(&keepAlive, 1, 0);
+  Bytes expected{0x8C};
+  expected.insert(expected.end(), frame.begin(), frame.end());
+  expected.insert(expected.end(), {0x82, 0x8C});
+  EXPECT_EQ(slave->Read(100, Scaled(200)), expected);
 
   line->Silence();
   line->Write(&keepAlive, 1, 0);

@@ -133,14 +133,23 @@ TEST_F(FaultTest, UnrecognisedControlByteFollowsTheReplyToItsBlock) {
   auto reply = updater->Request(WriteRequest(0, 0x100, {1}));
   ASSERT_TRUE(reply);
   EXPECT_EQ(reply->payload, Le16(0x24, {0, 0}));
-  // Next comes the bad byte (ahead of the link's next keep-alive).
+  // The next request goes out at once, as the updater sends it; the bad byte still comes
+  // first, right behind the reply, ahead of the unit's 0xA5 for that request.
+  updater->Send(updater->NextFrame(WriteRequest(1, 0x200, {2})));
   auto bad = updater->Next(2000);
   ASSERT_TRUE(bad && bad->control);
   EXPECT_EQ(bad->byte, 0x81);
-  // Only once.
-  auto next = updater->Request(WriteRequest(1, 0x200, {2}));
-  ASSERT_TRUE(next);
+  auto ack = updater->Next(2000);
+  ASSERT_TRUE(ack && ack->control);
+  EXPECT_EQ(ack->byte, 0xA5);
+  auto next = updater->Next(2000);
+  ASSERT_TRUE(next && !next->control);
   EXPECT_EQ(next->payload, Le16(0x24, {1, 0}));
+  updater->Send({0xA5});
+  // Only once.
+  auto last = updater->Request(WriteRequest(2, 0x300, {3}));
+  ASSERT_TRUE(last);
+  EXPECT_EQ(last->payload, Le16(0x24, {2, 0}));
 }
 
 TEST_F(FaultTest, NthAcknowledgementIsANakAndTheResentFrameIsTakenOnce) {
