@@ -83,9 +83,18 @@ bool CUpdaterDlg::WaitForDevice() {
 }
 
 bool CUpdaterDlg::IdentifyDevice() {
-  SendRequestDeviceData(m_deviceAddress, kNoAddress, true);
-  m_identified = false;
   const std::uint32_t deadline = TimeGetTime() + m_limits.deviceMs;
+  // A unit that announces itself the moment it hears our wake is seen before our link's
+  // transmitter has brought the link up, and the request is then refused. It is asked
+  // again once the link is up, instead of waiting the whole limit for a reply to a
+  // request that never went out.
+  while (!SendRequestDeviceData(m_deviceAddress, kNoAddress, true)) {
+    if (!TickBefore(TimeGetTime(), deadline) || PortGone() || !IsPresent(m_deviceAddress)) return false;
+    OnWaiting();
+    Poll(1);
+    m_link.WaitForReceived(1);
+  }
+  m_identified = false;
   PollUntil(m_identified, deadline);
   return m_identified;
 }

@@ -57,11 +57,9 @@ MatrixCase Noise(const char* name, ImageSize image, FaultPlan plan, int seeds, i
 MatrixCase Succeeds(const char* name, FaultPlan plan) {
   return {{name, ImageSize::Small, plan, kLineLimits, true, {}, 120000}, 3, 1};
 }
-// Fails with `text` once a wait of `waitMs` has run out (0: at once). The bound also
-// allows the 5 s device-data wait of Connect to run out: on a loaded machine the unit
-// has been seen (rarely) never to answer that first request.
+// Fails with `text` once a wait of `waitMs` has run out (0: at once).
 MatrixCase Fails(const char* name, FaultPlan plan, const char* text, int waitMs) {
-  return {{name, ImageSize::Small, plan, kUnitLimits, false, {text}, waitMs + 5000 + 5000}, 3, 1};
+  return {{name, ImageSize::Small, plan, kUnitLimits, false, {text}, waitMs + 5000}, 3, 1};
 }
 
 // Takes the link down mid-download: the updater forgets the unit until it announces

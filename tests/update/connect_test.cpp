@@ -55,6 +55,23 @@ TEST_F(UpdaterTest, ConnectIdentifiesTheUnitAndGoesOnline) {
   EXPECT_EQ(frames[0].payload, (Bytes{0x1A, 0x00}));
 }
 
+// A unit that announces itself the moment it hears the wake reaches the updater's node
+// before the updater's own link counts itself up, and the device data request is then
+// refused by the link: it must be asked again once the link is up, not lost.
+TEST_F(UpdaterTest, AnAnnouncementAheadOfLinkUpStillGetsTheDeviceDataRequest) {
+  DeviceScript script;
+  script.announceBeforeLinkUp = true;
+  Begin(script);
+  const int ms = ConnectMs();
+  EXPECT_LT(ms, Scaled(3000));
+  EXPECT_TRUE(host->Boxes().empty());
+  EXPECT_EQ(Text(IDC_DEVICE_NAME), "Corvane M6");
+  EXPECT_TRUE(Enabled(IDC_UPDATE));
+  const auto frames = device->Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].payload, (Bytes{0x1A, 0x00}));
+}
+
 TEST_F(UpdaterTest, AnotherDeviceTypeEnablesUpdateButNamesNoDevice) {
   DeviceScript script;
   script.deviceType = 0x41;

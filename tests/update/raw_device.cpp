@@ -87,6 +87,11 @@ void RawDevice::Run() {
     if (m_gone) continue;
 
     const auto now = Clock::now();
+    if (m_wakeAnswerDue && now >= *m_wakeAnswerDue) {
+      m_wakeAnswerDue.reset();
+      m_lastWakeAnswer = now;
+      Raw(Bytes{0xFF});
+    }
     if (m_up && m_script.announce && !m_announced && now - m_upSince >= milliseconds(m_script.announceDelayMs)) {
       m_announced = true;
       Send(Id(0x02), m_script.announceAckWanted);  // IDENTIFY
@@ -104,6 +109,13 @@ void RawDevice::HandleControl(std::uint8_t byte) {
       m_up = false;
       m_announced = false;
     }
+    if (m_script.announceBeforeLinkUp && !m_announced && !m_wakeAnswerDue) {
+      m_announced = true;
+      Send(Id(0x02), true);  // IDENTIFY
+      m_wakeAnswerDue = now + milliseconds(200);
+      return;
+    }
+    if (m_wakeAnswerDue) return;
     if (now - m_lastWakeAnswer >= milliseconds(50)) {
       m_lastWakeAnswer = now;
       Raw(Bytes{0xFF});

@@ -22,6 +22,9 @@ struct DeviceScript {
   std::uint8_t updaterAddress = 1;  // the address it gives the updater
   bool announce = true;             // IDENTIFY once the link is up
   int announceDelayMs = 0;
+  // IDENTIFY at the first wake, 200 ms ahead of the wake that brings the updater's link
+  // up: its receiver takes the frame while the link still counts itself down.
+  bool announceBeforeLinkUp = false;
   bool announceAckWanted = true;    // an IDENTIFY without it is a fault of the unit
   bool answerDeviceData = true;
   std::optional<std::uint8_t> deviceDataSource;  // another source for the device data reply
@@ -85,6 +88,7 @@ class RawDevice {
   bool m_announced = false;
   bool m_gone = false;  // unplugged or dropped: nothing more is said
   std::chrono::steady_clock::time_point m_upSince, m_lastWrite, m_lastWakeAnswer;
+  std::optional<std::chrono::steady_clock::time_point> m_wakeAnswerDue;  // announceBeforeLinkUp
   std::uint8_t m_txSequence = 0;
   std::optional<std::uint8_t> m_lastRxSequence;
   std::uint8_t m_target = 0;
