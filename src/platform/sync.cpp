@@ -142,6 +142,7 @@ int WaitForAny(std::span<CWaitable* const> objects, std::uint32_t timeoutMs) {
       ready = firstReady();
       if (ready != kWaitTimeout) break;
       lock.unlock();
+      DeliverPendingWakes();  // a thread never sleeps on wakes it still owes others
       const bool signalled = parker->Sleep(forever, deadline);
       lock.lock();
       if (!signalled) {

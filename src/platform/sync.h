@@ -91,8 +91,10 @@ class CSemaphore : public CWaitable {
 // objects change at once (a wait that looks finds them ready), but threads asleep on
 // them are woken only by Deliver or the batch's end, each once. A thread that sets
 // several objects in a burst (the link's receiver with a frame and its acknowledgement)
-// thus wakes a waiter once instead of once per object. It must Deliver before it can
-// block, or the threads it owes a wake-up sleep on. Batches do not nest.
+// thus wakes a waiter once instead of once per object. A WaitForAny that sleeps
+// delivers first; any other blocking (a read, a sleep) must be preceded by Deliver or
+// DeliverPendingWakes, or the threads owed a wake-up sleep on. A batch made while
+// another lives on the same thread changes nothing: the first holds the wakes.
 class CWakeBatch {
  public:
   CWakeBatch();

@@ -183,6 +183,19 @@ TEST(WakeBatch, DeliverPendingWakesWakesAtOnceAndIsHarmlessWithoutABatch) {
   sleeper.join();
 }
 
+TEST(WakeBatch, AWaitInsideABatchFirstWakesTheThreadsItOwes) {
+  CEvent request(false, false), answer(false, false);
+  std::thread server([&] {
+    if (WaitForAny({&request}, 10000) == 0) answer.Set();
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  CWakeBatch batch;
+  request.Set();
+  // Waiting for the answer while still owing the server its wake would never end.
+  EXPECT_TRUE(WaitForOne(answer, 5000));
+  server.join();
+}
+
 TEST(WakeBatch, ObjectsSetInABatchAreTakenByAWaitThatLooksWithoutSleeping) {
   CEvent a(false, false), b(false, false);
   CSemaphore semaphore(0, CSemaphore::kMaxCount);
