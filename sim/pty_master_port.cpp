@@ -78,8 +78,6 @@ void CPtyMasterPort::ReleaseExclusiveUse() {
   if (m_slave >= 0) (void)ioctl(m_slave, TIOCNXCL);
 }
 
-std::uint32_t CPtyMasterPort::BytesWaiting() { return m_input.Size(); }
-
 void CPtyMasterPort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
   std::shared_lock<std::shared_mutex> guard(m_closeLock);
   if (m_master < 0) ThrowCode(1102);
@@ -89,9 +87,9 @@ void CPtyMasterPort::Read(void* buffer, std::uint32_t length, std::uint32_t time
   std::uint32_t done = 0;
   while (done < length) {
     // Bytes already there are taken without a poll() first, all that came in one read.
-    const ssize_t got = m_input.Size() > 0 ? static_cast<ssize_t>(m_input.Size()) : m_input.Fill(m_master);
+    const ssize_t got = m_input.Read(m_master, bytes + done, length - done);
     if (got > 0) {
-      done += m_input.Take(bytes + done, length - done);
+      done += static_cast<std::uint32_t>(got);
       continue;
     }
     if (got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) ThrowCode(1101, "pseudo-terminal read failed");

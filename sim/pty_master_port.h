@@ -19,7 +19,6 @@
 #include <shared_mutex>
 #include <string>
 
-#include "port/read_buffer.h"
 #include "port/serial_port.h"
 
 namespace cvm6 {
@@ -38,7 +37,6 @@ class CPtyMasterPort : public CSerialPort {
   bool IsOpen() override;
   void Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
   void Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
-  std::uint32_t BytesWaiting() override;
 
   // Bytes thrown away because the host did not read them.
   std::uint64_t OverrunBytes() const { return m_overrun.load(); }
@@ -53,7 +51,6 @@ class CPtyMasterPort : public CSerialPort {
   std::string m_error;
   std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
   std::atomic<std::uint64_t> m_overrun{0};
-  CReadBuffer m_input;  // read but not yet asked for; the reading thread's
 };
 
 }  // namespace cvm6

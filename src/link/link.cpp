@@ -42,16 +42,15 @@ const std::array<std::uint8_t, kMaxFrameBytes>& SyncBlock() {
 // with the full read limit.
 class CLink::ReceiverSource : public IByteSource {
  public:
-  explicit ReceiverSource(CLink& link, CWakeBatch& wakes) : m_link(link), m_wakes(wakes) {}
+  explicit ReceiverSource(CLink& link) : m_link(link) {}
   void ReadBytes(std::uint8_t* buffer, std::size_t count) override {
     if (m_link.m_stopReceiver.load()) throw StopRequested{};
-    m_link.WakeBeforeWaiting(m_wakes, count);
+    m_link.WakeBeforeWaiting(count);
     m_link.m_port->Read(buffer, static_cast<std::uint32_t>(count), m_link.m_limits.readTimeoutMs);
   }
 
  private:
   CLink& m_link;
-  CWakeBatch& m_wakes;
 };
 
 CLink::CLink(LinkLimits limits) : m_limits(limits) {}
@@ -148,9 +147,9 @@ void CLink::ReceiveLoop() {
     if (m_stopReceiver.load() || m_failed.load()) return;
     try {
       std::uint8_t first = 0;
-      WakeBeforeWaiting(wakes, 1);
+      WakeBeforeWaiting(1);
       if (!ReadUnitStart(first)) return;
-      HandleUnit(first, lastSequence, wakes);
+      HandleUnit(first, lastSequence);
     } catch (const StopRequested&) {
       return;  // the frame being built went with the stack
     } catch (const CFailure& failure) {
@@ -184,11 +183,11 @@ bool CLink::ReadUnitStart(std::uint8_t& byte) {
   }
 }
 
-void CLink::WakeBeforeWaiting(CWakeBatch& wakes, std::size_t count) {
-  if (m_port->BytesWaiting() < count) wakes.Deliver();
+void CLink::WakeBeforeWaiting(std::size_t count) {
+  if (m_port->BytesWaiting() < count) DeliverPendingWakes();
 }
 
-void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence, CWakeBatch& wakes) {
+void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence) {
   if (first & 0x80) {
     switch (first) {
       case LINK_KEEPALIVE: break;
@@ -203,7 +202,7 @@ void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence, CWakeBatc
     }
     return;
   }
-  ReceiverSource source(*this, wakes);
+  ReceiverSource source(*this);
   DecodedFrame decoded = DecodeFrame(first, source);
   if (m_stopReceiver.load()) return;
   const bool acked = decoded.frame->ackWanted == 1;

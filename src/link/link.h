@@ -76,9 +76,9 @@ class CLink : public CFrameQueues {
   void TransmitterThread();
   void ReceiveLoop();
   bool ReadUnitStart(std::uint8_t& byte);
-  void HandleUnit(std::uint8_t first, std::uint8_t& lastSequence, CWakeBatch& wakes);
+  void HandleUnit(std::uint8_t first, std::uint8_t& lastSequence);
   // Wakes the threads the receiver owes a wake-up unless `count` bytes can be read at once.
-  void WakeBeforeWaiting(CWakeBatch& wakes, std::size_t count);
+  void WakeBeforeWaiting(std::size_t count);
   void TransmitLoop();
   bool DownState(bool first);  // false when stopping
   bool UpState();     // false when stopping

@@ -161,14 +161,9 @@ void CSerialPort::Transfer(bool reading, std::uint8_t* buffer, std::uint32_t len
   bool polledReady = false;
   while (done < length) {
     if (tryFirst) {
-      ssize_t n = 0;
-      if (reading) {
-        // Whatever the line holds comes in with one read; the rest waits in m_input.
-        n = m_input.Size() > 0 ? static_cast<ssize_t>(m_input.Size()) : m_input.Fill(fd);
-        if (n > 0) n = m_input.Take(buffer + done, length - done);
-      } else {
-        n = ::write(fd, buffer + done, length - done);
-      }
+      // Whatever the line holds comes in with one read; the rest waits in m_input.
+      const ssize_t n =
+          reading ? m_input.Read(fd, buffer + done, length - done) : ::write(fd, buffer + done, length - done);
       const bool afterPoll = polledReady;
       polledReady = false;
       if (n > 0) {

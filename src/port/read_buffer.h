@@ -7,7 +7,6 @@
 #include <sys/types.h>
 
 #include <cstdint>
-#include <cstring>
 
 namespace cvm6 {
 
@@ -15,17 +14,10 @@ class CReadBuffer {
  public:
   std::uint32_t Size() const { return m_end - m_begin; }
 
-  // Moves up to `count` buffered bytes to `out`; returns how many.
-  std::uint32_t Take(std::uint8_t* out, std::uint32_t count) {
-    const std::uint32_t n = count < Size() ? count : Size();
-    std::memcpy(out, m_bytes + m_begin, n);
-    m_begin += n;
-    return n;
-  }
-
-  // One non-blocking read(2) of `fd` into the empty buffer; its result as read(2)
-  // gives it (errno is left for the caller).
-  ssize_t Fill(int fd);
+  // Moves up to `count` bytes to `out`: the buffered ones, or when there are none, what
+  // one non-blocking read(2) of `fd` brings. Returns how many moved, or read(2)'s own
+  // result when it brought nothing (0, or -1 with errno left for the caller).
+  ssize_t Read(int fd, std::uint8_t* out, std::uint32_t count);
 
  private:
   static constexpr std::uint32_t kCapacity = 4096;

@@ -52,6 +52,9 @@ class CSerialPort {
 
  protected:
   CSerialPort();  // for ports that are not operating-system devices
+  // Bytes read but not yet asked for, which BytesWaiting reports; a port of another kind
+  // that reads a descriptor itself may keep them here too.
+  CReadBuffer m_input;
 
  private:
   void Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs);
@@ -60,7 +63,6 @@ class CSerialPort {
   int m_wakeFd = -1;    // eventfd that Close uses to end a waiting transfer
   int m_openError = 0;
   std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
-  CReadBuffer m_input;            // read but not yet asked for; the reading thread's
 };
 
 // "COM1".."COM4" → the system's first four serial ports; any other name is a path.
