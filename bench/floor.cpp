@@ -36,25 +36,20 @@ void MakeRaw(int fd) {
   tcsetattr(fd, TCSANOW, &tio);
 }
 
-bool ReadExactly(int fd, std::uint8_t* buffer, std::size_t count) {
+// All `count` bytes through `transfer` (read or write, blocking); false when the line fails.
+template <typename Byte, typename Transfer>
+bool Exactly(Transfer transfer, int fd, Byte* buffer, std::size_t count) {
   std::size_t done = 0;
   while (done < count) {
-    const ssize_t n = read(fd, buffer + done, count - done);
+    const ssize_t n = transfer(fd, buffer + done, count - done);
     if (n <= 0) return false;
     done += static_cast<std::size_t>(n);
   }
   return true;
 }
 
-bool WriteExactly(int fd, const std::uint8_t* buffer, std::size_t count) {
-  std::size_t done = 0;
-  while (done < count) {
-    const ssize_t n = write(fd, buffer + done, count - done);
-    if (n <= 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
+bool ReadExactly(int fd, std::uint8_t* buffer, std::size_t count) { return Exactly(::read, fd, buffer, count); }
+bool WriteExactly(int fd, const std::uint8_t* buffer, std::size_t count) { return Exactly(::write, fd, buffer, count); }
 
 // The frames of the download, as on the wire: destination, source with the ack flag,
 // link sequence, length (0 for 256), payload (id, block number, address, data), CRC-8.

@@ -168,27 +168,36 @@ TEST(WakeBatch, ASleeperIsWokenOnlyWhenTheBatchDeliversAndThenPromptly) {
   FAIL() << "the sleeping thread never began waiting before the Set";
 }
 
-TEST(WakeBatch, DeliverPendingWakesWakesAtOnceAndIsHarmlessWithoutABatch) {
-  DeliverPendingWakes();  // no batch on this thread: nothing to do
-  CEvent event(false, false), done(false, false);
-  std::thread sleeper([&] {
-    if (WaitForAny({&event}, 10000) == 0) done.Set();
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  CWakeBatch batch;
-  event.Set();
-  DeliverPendingWakes();
-  // The batch is still open, yet the sleeper got its wake and answered outside it.
-  EXPECT_TRUE(WaitForOne(done, 5000));
-  sleeper.join();
-}
-
-TEST(WakeBatch, AWaitInsideABatchFirstWakesTheThreadsItOwes) {
-  CEvent request(false, false), answer(false, false);
+// A thread that sets `answer` once `request` is set, given time to fall asleep first.
+std::thread Answerer(CEvent& request, CEvent& answer) {
   std::thread server([&] {
     if (WaitForAny({&request}, 10000) == 0) answer.Set();
   });
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return server;
+}
+
+// Looks at `event` without waiting on it: a wait would deliver the caller's own batch.
+bool BecomesSet(const CEvent& event, int ms) {
+  for (int i = 0; i < ms && !event.IsSet(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return event.IsSet();
+}
+
+TEST(WakeBatch, DeliverPendingWakesWakesAtOnceAndIsHarmlessWithoutABatch) {
+  DeliverPendingWakes();  // no batch on this thread: nothing to do
+  CEvent request(false, false), answer(false, false);
+  std::thread server = Answerer(request, answer);
+  CWakeBatch batch;
+  request.Set();
+  DeliverPendingWakes();
+  // The batch is still open, yet the server got its wake and answered outside it.
+  EXPECT_TRUE(BecomesSet(answer, 5000));
+  server.join();
+}
+
+TEST(WakeBatch, AWaitInsideABatchFirstWakesTheThreadsItOwes) {
+  CEvent request(false, false), answer(false, false);
+  std::thread server = Answerer(request, answer);
   CWakeBatch batch;
   request.Set();
   // Waiting for the answer while still owing the server its wake would never end.
