@@ -19,6 +19,7 @@
 #include <shared_mutex>
 #include <string>
 
+#include "port/read_buffer.h"
 #include "port/serial_port.h"
 
 namespace cvm6 {
@@ -37,6 +38,7 @@ class CPtyMasterPort : public CSerialPort {
   bool IsOpen() override;
   void Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
   void Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
+  std::uint32_t BytesWaiting() override { return m_input.Size(); }
 
   // Bytes thrown away because the host did not read them.
   std::uint64_t OverrunBytes() const { return m_overrun.load(); }
@@ -50,6 +52,7 @@ class CPtyMasterPort : public CSerialPort {
   std::string m_slavePath;
   std::string m_error;
   std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
+  CReadBuffer m_input;            // bytes read but not yet asked for (the reader's)
   std::atomic<std::uint64_t> m_overrun{0};
 };
 

@@ -12,11 +12,24 @@
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <shared_mutex>
 
 #include "platform/failure.h"
+#include "port/read_buffer.h"
 #include "port/serial_port.h"
 
 namespace cvm6 {
+
+struct CSerialPort::SystemPort {
+  int m_handle = -1;              // file descriptor of the tty; -1 when not open
+  int m_wakeFd = -1;              // eventfd that Close uses to end a waiting transfer
+  std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
+  // Bytes read but not yet asked for, which BytesWaiting reports.
+  CReadBuffer m_input;
+
+  void Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs);
+};
+
 namespace {
 
 speed_t SpeedFor(std::uint32_t baud) {
@@ -76,9 +89,11 @@ void AskForLowLatency(int fd) {
 
 CSerialPort::CSerialPort() = default;
 
-CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshake) {
-  m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (m_wakeFd < 0) ThrowCode(1103);
+CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshake)
+    : m_system(std::make_unique<SystemPort>()) {
+  SystemPort& port = *m_system;
+  port.m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (port.m_wakeFd < 0) ThrowCode(1103);
   m_opened = false;
 
   const std::string path = MapPortName(name ? name : "");
@@ -97,55 +112,60 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
   if (isatty(fd)) (void)ioctl(fd, TIOCEXCL);
   if (!ApplyLineSettings(fd, baudRate, handshake)) {
     close(fd);
-    close(m_wakeFd);
-    m_wakeFd = -1;
+    close(port.m_wakeFd);
+    port.m_wakeFd = -1;
     ThrowCode(1101, path + ": line settings refused");
   }
   if (!handshake) RaiseModemLines(fd);
   AskForLowLatency(fd);
-  m_handle = fd;
+  port.m_handle = fd;
   m_opened = true;
 }
 
 CSerialPort::~CSerialPort() {
-  if (m_handle >= 0) {
-    (void)ioctl(m_handle, TIOCNXCL);  // the exclusive flag would outlive us on a shared tty
-    close(m_handle);
+  if (!m_system) return;
+  if (m_system->m_handle >= 0) {
+    (void)ioctl(m_system->m_handle, TIOCNXCL);  // the exclusive flag would outlive us on a shared tty
+    close(m_system->m_handle);
   }
-  if (m_wakeFd >= 0) close(m_wakeFd);
+  if (m_system->m_wakeFd >= 0) close(m_system->m_wakeFd);
 }
 
 std::uint32_t CSerialPort::GetInfo() { return 0; }
 
 std::string CSerialPort::OpenErrorText() const { return DescribeOpenError(m_openError); }
 
-bool CSerialPort::IsOpen() { return m_handle >= 0; }
+bool CSerialPort::IsOpen() { return m_system && m_system->m_handle >= 0; }
 
 bool CSerialPort::Close() {
-  if (m_handle < 0) return false;
+  if (!m_system || m_system->m_handle < 0) return false;
+  SystemPort& port = *m_system;
   // Wake any transfer that waits, then wait for it to leave before the descriptor goes.
   const std::uint64_t one = 1;
-  if (m_wakeFd >= 0) (void)!write(m_wakeFd, &one, sizeof one);
-  std::unique_lock<std::shared_mutex> guard(m_closeLock);
-  if (m_handle < 0) return false;
-  (void)ioctl(m_handle, TIOCNXCL);
-  flock(m_handle, LOCK_UN);
-  close(m_handle);
-  m_handle = -1;
+  if (port.m_wakeFd >= 0) (void)!write(port.m_wakeFd, &one, sizeof one);
+  std::unique_lock<std::shared_mutex> guard(port.m_closeLock);
+  if (port.m_handle < 0) return false;
+  (void)ioctl(port.m_handle, TIOCNXCL);
+  flock(port.m_handle, LOCK_UN);
+  close(port.m_handle);
+  port.m_handle = -1;
   return true;
 }
 
-std::uint32_t CSerialPort::BytesWaiting() { return m_input.Size(); }
+std::uint32_t CSerialPort::BytesWaiting() { return m_system ? m_system->m_input.Size() : 0; }
 
 void CSerialPort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
-  Transfer(true, static_cast<std::uint8_t*>(buffer), length, timeoutMs);
+  if (!m_system) ThrowCode(1102);
+  m_system->Transfer(true, static_cast<std::uint8_t*>(buffer), length, timeoutMs);
 }
 
 void CSerialPort::Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
-  Transfer(false, static_cast<std::uint8_t*>(const_cast<void*>(buffer)), length, timeoutMs);
+  if (!m_system) ThrowCode(1102);
+  m_system->Transfer(false, static_cast<std::uint8_t*>(const_cast<void*>(buffer)), length, timeoutMs);
 }
 
-void CSerialPort::Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs) {
+void CSerialPort::SystemPort::Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length,
+                                       std::uint32_t timeoutMs) {
   std::shared_lock<std::shared_mutex> guard(m_closeLock);
   const int fd = m_handle;
   if (fd < 0) ThrowCode(1102);

@@ -8,17 +8,16 @@
 //
 // Failures are thrown as CFailure with the port's codes:
 //   1101 line settings refused at construction; the line failed (end of file, EIO/ENXIO,
-//        hang-up: an unplugged adapter or a closed pseudo-terminal) during Read/Write
+//        hang-up, a removed device: an unplugged adapter or a closed pseudo-terminal)
+//        during Read/Write
 //   1102 Read/Write on a port that is not open
 //   1103 an internal wake-up object could not be made at construction
 //   1104 the system refused to start the transfer
 //   1105 the transfer did not complete within its time-out
 // A port that cannot be opened at all is not a failure: m_opened is false.
 #include <cstdint>
-#include <shared_mutex>
+#include <memory>
 #include <string>
-
-#include "port/read_buffer.h"
 
 namespace cvm6 {
 
@@ -46,26 +45,26 @@ class CSerialPort {
   // True only when the port was opened and the line settings were applied.
   bool m_opened = false;
 
-  // Why the open failed (errno) and the text for the technician; 0 / "" when it opened.
+  // Why the open failed (errno on POSIX, the system error code on Windows) and the text
+  // for the technician; 0 / "" when it opened.
   int OpenError() const { return m_openError; }
   std::string OpenErrorText() const;
 
  protected:
   CSerialPort();  // for ports that are not operating-system devices
-  // Bytes read but not yet asked for, which BytesWaiting reports; a port of another kind
-  // that reads a descriptor itself may keep them here too.
-  CReadBuffer m_input;
 
  private:
-  void Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs);
-
-  int m_handle = -1;    // file descriptor of the tty; -1 when not open
-  int m_wakeFd = -1;    // eventfd that Close uses to end a waiting transfer
+  // The operating system's side of the port, in posix_serial_port.cpp or
+  // win32_serial_port.cpp: the handle of the open port (m_handle), what ends a waiting
+  // transfer, bytes read ahead of the caller. Null for ports that are not devices.
+  struct SystemPort;
+  std::unique_ptr<SystemPort> m_system;
   int m_openError = 0;
-  std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
 };
 
-// "COM1".."COM4" → the system's first four serial ports; any other name is a path.
+// "COM1".."COM4" → the system's first four serial ports (/dev/ttyS0..3 on Linux; on
+// Windows every "COMn" becomes "\\.\COMn", which also opens COM10 and above); any
+// other name is used as given.
 std::string MapPortName(const std::string& name);
 
 // The operating system's reason for a failed open, worded for the technician
