@@ -11,8 +11,7 @@ namespace cvm6 {
 
 class CDiskFileStream final : public CByteStream {
  public:
-  // Opens `windowsPath` (mapped to this system by MapWindowsPath). Only regular files are
-  // opened: a directory, a FIFO or a device could block or never end. Nothing on failure.
+  // Opens `windowsPath` (see OpenRegularFile: regular files only). Nothing on failure.
   static std::unique_ptr<CDiskFileStream> Open(const std::string& windowsPath);
   ~CDiskFileStream() override;
   CDiskFileStream(const CDiskFileStream&) = delete;
