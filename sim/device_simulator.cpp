@@ -28,13 +28,10 @@ bool CDeviceSimulator::Start() {
     m_error = "the simulator is already running";
     return false;
   }
-  m_master = std::make_unique<CPtyMasterPort>();
-  if (!m_master->m_opened) {
-    m_error = m_master->ErrorText();
-    return false;
-  }
-  m_path = m_master->SlavePath();
-  m_line = std::make_unique<CLinePort>(*m_master, m_config.baud, m_config.faults.line);
+  m_unitLine = CUnitLine::Open(m_error);
+  if (!m_unitLine) return false;
+  m_path = m_unitLine->HostName();
+  m_line = std::make_unique<CLinePort>(m_unitLine->UnitEnd(), m_config.baud, m_config.faults.line);
   m_link = std::make_unique<CUnitLink>(m_config.link, [this](FramePtr request) { Answer(std::move(request)); });
   m_stop = false;
   m_link->Start(m_line.get());
@@ -50,8 +47,13 @@ void CDeviceSimulator::Stop() {
   m_changed.notify_all();
   if (m_thread.joinable()) m_thread.join();
   // Unplug first: a write that waits on the line ends at once, so the link stops promptly.
-  if (m_master) m_master->Close();
+  if (m_unitLine) m_unitLine->UnitEnd().Close();
   if (m_link) m_link->Stop();
+}
+
+std::unique_ptr<CSerialPort> CDeviceSimulator::OpenHostPort() {
+  if (!m_unitLine) return nullptr;
+  return m_unitLine->OpenHostEnd();
 }
 
 bool CDeviceSimulator::Pause(std::uint32_t ms) {
@@ -86,7 +88,7 @@ void CDeviceSimulator::Carry(DeviceAction action) {
     if (!Pause(action.delayMs)) return;
   }
   if (action.goSilent) m_line->Silence();
-  if (action.unplug) m_master->Close();
+  if (action.unplug) m_unitLine->UnitEnd().Close();
   const LineCounters before = m_line->Counters();
   // The bad byte goes out right behind the reply, ahead of whatever the link sends next.
   if (action.badControl) m_line->InjectControl(*action.badControl, before.framesWritten);

@@ -1,12 +1,12 @@
 #pragma once
-// A Corvane M6 in download mode on a pseudo-terminal, run in-process: the model, its own
-// link engine, the line between them and the updater. Requests are answered on the
-// link's receiver thread; a thread of the model's own announces the unit after each
-// link-up and settles what follows a reply.
+// A Corvane M6 in download mode on a pseudo-terminal (on Windows a line in memory; see
+// CUnitLine), run in-process: the model, its own link engine, the line between them and
+// the updater. Requests are answered on the link's receiver thread; a thread of the
+// model's own announces the unit after each link-up and settles what follows a reply.
 //
 //   CDeviceSimulator sim(config);
 //   if (!sim.Start()) fail(sim.ErrorText());
-//   open sim.PortPath() as the serial port ...
+//   open sim.PortPath() as the serial port (or take sim.OpenHostPort()) ...
 //   sim.WaitForUpdates(1, ms);
 //   SimulatorSummary s = sim.Summary();   // or FirstDifference against an expected image
 //   sim.Stop();                           // also done by the destructor
@@ -27,7 +27,7 @@
 #include "link/link.h"
 #include "sim/device_model.h"
 #include "sim/line_port.h"
-#include "sim/pty_master_port.h"
+#include "sim/unit_line.h"
 #include "sim/unit_link.h"
 
 namespace cvm6 {
@@ -60,7 +60,10 @@ class CDeviceSimulator {
   // Unplugs the port and ends every thread; the summary stays readable.
   void Stop();
 
+  // The name of the updater's end of the line (see CUnitLine::HostName).
   const std::string& PortPath() const { return m_path; }
+  // The updater's end as an updater in this process opens it; null before Start.
+  std::unique_ptr<CSerialPort> OpenHostPort();
   const std::string& ErrorText() const { return m_error; }
 
   // True once `count` downloads have ended with an end reply that the updater
@@ -91,7 +94,7 @@ class CDeviceSimulator {
   std::string m_path;
   std::string m_error;
   CDeviceModel m_model;
-  std::unique_ptr<CPtyMasterPort> m_master;
+  std::unique_ptr<CUnitLine> m_unitLine;
   std::unique_ptr<CLinePort> m_line;
   std::unique_ptr<CUnitLink> m_link;
   std::thread m_thread;

@@ -26,9 +26,9 @@ void CUpdaterDlg::OnConnect() {
     std::string portName = Host() ? Host()->GetListItemText(IDC_PORT_LIST, m_portChoice) : "";
     if (portName.empty()) portName = name;
 
-    m_port = new CSerialPort(portName.c_str(), 57600, false);
-    if (!m_port->m_opened) {
-      m_portOpenError = m_port->OpenErrorText();
+    m_port = OpenPort(portName).release();
+    if (!m_port || !m_port->m_opened) {
+      m_portOpenError = m_port ? m_port->OpenErrorText() : "";
       delete m_port;
       m_port = nullptr;
       MessageBoxPrompt(IDP_PORT_NOT_OPENED, MsgIcon::Stop);
@@ -54,6 +54,10 @@ void CUpdaterDlg::OnConnect() {
   } catch (const std::bad_alloc&) {
     ReportFailureCode(1302);
   }
+}
+
+std::unique_ptr<CSerialPort> CUpdaterDlg::OpenPort(const std::string& name) {
+  return std::make_unique<CSerialPort>(name.c_str(), 57600, false);
 }
 
 // Every wait of the procedure: received frames are processed one at a time until `flag`

@@ -53,6 +53,10 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   virtual void OnWaiting() {}
   // Progress of the block pass, for hosts that show more than the bars.
   virtual void OnBlockWritten(std::uint32_t /*bytesSent*/, std::uint32_t /*totalBytes*/) {}
+  // The port Connect opens by `name`: the system's serial port at 57600 baud without
+  // handshake. A host whose unit is simulated in the same process may hand over the
+  // simulator's end instead (on Windows there is no other way to reach it).
+  virtual std::unique_ptr<CSerialPort> OpenPort(const std::string& name);
 
   static constexpr const char* kSyntheticImageQuestion =
       "This program carries a synthetic test image, not released firmware. Writing it to a real unit "

@@ -13,6 +13,7 @@
 #include "image/flash_image.h"
 #include "image/scratch.h"
 #include "platform/resources.h"
+#include "port/serial_port.h"
 #include "scripted_host.h"
 #include "sim/device_simulator.h"
 #include "support/time_scale.h"
@@ -25,16 +26,18 @@ namespace {
 using std::chrono::milliseconds;
 
 // The window as a technician drives it, except that it writes the synthetic image
-// without asking and keeps the last few message names it traced.
+// without asking and keeps the last few message names it traced. Its port is the
+// simulator's, opened as the updater opens a port (on POSIX the pseudo-terminal by path).
 class FaultDlg : public CUpdaterDlg {
  public:
-  FaultDlg(UpdateLimits limits) : CUpdaterDlg(limits) {
+  FaultDlg(UpdateLimits limits, CDeviceSimulator& sim) : CUpdaterDlg(limits), m_sim(sim) {
     SetTraceSink([this](const std::string& line) {
       m_trace.push_back(line.substr(0, line.find('\n')));
       if (m_trace.size() > 4) m_trace.pop_front();
     });
   }
   bool ConfirmSyntheticImage() override { return true; }
+  std::unique_ptr<CSerialPort> OpenPort(const std::string&) override { return m_sim.OpenHostPort(); }
   std::string LastTrace() const {
     std::string out;
     for (const auto& line : m_trace) out += (out.empty() ? "" : " | ") + line;
@@ -42,6 +45,7 @@ class FaultDlg : public CUpdaterDlg {
   }
 
  private:
+  CDeviceSimulator& m_sim;
   std::deque<std::string> m_trace;
 };
 
@@ -168,7 +172,7 @@ RunResult RunUpdate(const FaultCase& fault, std::uint32_t seed) {
   }
 
   ScriptedHost host(sim.PortPath());
-  auto dlg = std::make_unique<FaultDlg>(Scale(fault.limits));
+  auto dlg = std::make_unique<FaultDlg>(Scale(fault.limits), sim);
   dlg->AttachHost(&host);
   dlg->OnInitDialog();
   // The technician has chosen the device type, so Update is offered even when the

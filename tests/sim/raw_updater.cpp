@@ -23,8 +23,6 @@ Bytes WriteRequest(std::uint16_t sequence, std::uint32_t address, const Bytes& d
   return payload;
 }
 
-RawUpdater::RawUpdater(const std::string& path) : m_port(new CSerialPort(path.c_str(), 57600, false)) {}
-
 void RawUpdater::Send(const Bytes& bytes) { m_port->Write(bytes.data(), static_cast<std::uint32_t>(bytes.size()), 2000); }
 
 // Reads whatever comes within `ms`, one byte per call so nothing waits for more.

@@ -1,7 +1,8 @@
 #pragma once
-// The updater's side of the line played with hand-built bytes: opens the simulator's
-// port like the real updater does (the product's CSerialPort: exclusive, flushed, raw),
-// wakes the link and speaks frames built with the test's own encoder (support/wire.h).
+// The updater's side of the line played with hand-built bytes: takes the simulator's
+// port as the real updater opens it (on POSIX the product's CSerialPort on the
+// pseudo-terminal: exclusive, flushed, raw), wakes the link and speaks frames built with
+// the test's own encoder (support/wire.h).
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -15,7 +16,7 @@ namespace cvm6::test {
 
 class RawUpdater {
  public:
-  explicit RawUpdater(const std::string& path);
+  explicit RawUpdater(std::unique_ptr<CSerialPort> port) : m_port(std::move(port)) {}
   bool IsOpen() const { return m_port && m_port->m_opened; }
   void Close() { m_port.reset(); }
 

@@ -1,7 +1,7 @@
 #pragma once
-// A simulator on a pseudo-terminal with the test as the updater, and a small image
-// whose blocks cover the awkward cases: bytes that look like control bytes, a block of
-// 246 bytes and one of 248 (length byte 0 on the wire).
+// A simulator on its line (a pseudo-terminal; in memory on Windows) with the test as the
+// updater, and a small image whose blocks cover the awkward cases: bytes that look like
+// control bytes, a block of 246 bytes and one of 248 (length byte 0 on the wire).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -62,7 +62,7 @@ class SimulatorTest : public ::testing::Test {
     Connect();
   }
   void Connect() {
-    updater = std::make_unique<RawUpdater>(sim->PortPath());
+    updater = std::make_unique<RawUpdater>(sim->OpenHostPort());
     ASSERT_TRUE(updater->IsOpen());
   }
   // Start, every block, end; the replies in order (a missing one ends the list).
