@@ -3,15 +3,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <random>
 #include <stdexcept>
-#include <unistd.h>
+
+#include "support/process.h"
 
 namespace cvm6::test {
 
 ScratchDir::ScratchDir() {
-  std::string pattern = (std::filesystem::temp_directory_path() / "cvm6-image-XXXXXX").string();
-  if (!::mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-  m_path = pattern;
+  // A name nobody else has made: create_directory says whether it made the folder.
+  static std::mt19937_64 names{std::random_device{}()};
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    char name[32];
+    std::snprintf(name, sizeof name, "cvm6-image-%012llx", static_cast<unsigned long long>(names() & 0xFFFFFFFFFFFF));
+    const auto path = std::filesystem::temp_directory_path() / name;
+    if (std::filesystem::create_directory(path)) {
+      m_path = path;
+      return;
+    }
+  }
+  throw std::runtime_error("cannot make a scratch folder");
 }
 
 ScratchDir::~ScratchDir() {
@@ -39,18 +50,10 @@ CurrentDirGuard::~CurrentDirGuard() {
 
 EnvGuard::EnvGuard(std::string name, const std::optional<std::string>& value) : m_name(std::move(name)) {
   if (const char* old = std::getenv(m_name.c_str())) m_saved = old;
-  if (value)
-    ::setenv(m_name.c_str(), value->c_str(), 1);
-  else
-    ::unsetenv(m_name.c_str());
+  SetEnvironment(m_name, value);
 }
 
-EnvGuard::~EnvGuard() {
-  if (m_saved)
-    ::setenv(m_name.c_str(), m_saved->c_str(), 1);
-  else
-    ::unsetenv(m_name.c_str());
-}
+EnvGuard::~EnvGuard() { SetEnvironment(m_name, m_saved); }
 
 std::string HexRecord(std::uint16_t address, std::uint8_t type, const std::string& data) {
   std::string bytes;

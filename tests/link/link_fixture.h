@@ -2,8 +2,6 @@
 // A CLink on the slave side of a pseudo-terminal, with the test as the far end speaking
 // raw bytes on the master. A background thread collects every byte the link writes.
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -107,17 +105,12 @@ class LinkFixture : public ::testing::Test {
  private:
   void Collect() {
     while (!stopCollector) {
-      pollfd p{pty.MasterFd(), POLLIN, 0};
-      if (pty.MasterFd() < 0 || poll(&p, 1, 10) <= 0) {
-        if (pty.MasterFd() < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        continue;
-      }
       std::uint8_t buffer[1024];
-      const ssize_t n = ::read(pty.MasterFd(), buffer, sizeof buffer);
-      if (n > 0) {
-        std::lock_guard<std::mutex> guard(lock);
-        written.insert(written.end(), buffer, buffer + n);
-      }
+      const int n = pty.ReadSome(buffer, sizeof buffer, 10);
+      if (n < 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (n <= 0) continue;
+      std::lock_guard<std::mutex> guard(lock);
+      written.insert(written.end(), buffer, buffer + n);
     }
   }
 

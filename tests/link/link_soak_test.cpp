@@ -3,8 +3,6 @@
 // survive: a flipped bit in a frame (always caught by the CRC-8), a lost 0xA5, and a
 // 0xA5 turned into an unrecognised control byte (the link drops and comes back).
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <random>
@@ -94,26 +92,15 @@ class NoisyDirection {
   int m_flipAt = -1;
 };
 
-void Relay(int from, int to, NoisyDirection& noise, std::atomic<bool>& stop) {
+void Relay(PtyPair& from, PtyPair& to, NoisyDirection& noise, std::atomic<bool>& stop) {
   std::uint8_t buffer[4096];
   while (!stop) {
-    pollfd p{from, POLLIN, 0};
-    if (poll(&p, 1, 20) <= 0) continue;
-    const ssize_t n = ::read(from, buffer, sizeof buffer);
+    const int n = from.ReadSome(buffer, sizeof buffer, 20);
     if (n <= 0) continue;
     std::size_t kept = 0;
-    for (ssize_t i = 0; i < n; ++i)
+    for (int i = 0; i < n; ++i)
       if (noise.Pass(buffer[i])) buffer[kept++] = buffer[i];
-    std::size_t done = 0;
-    while (done < kept && !stop) {
-      const ssize_t w = ::write(to, buffer + done, kept - done);
-      if (w > 0) {
-        done += static_cast<std::size_t>(w);
-      } else {
-        pollfd out{to, POLLOUT, 0};
-        poll(&out, 1, 20);
-      }
-    }
+    to.Write(buffer, kept);
   }
 }
 
@@ -150,8 +137,8 @@ TEST(LinkSoak, TwoLinksThroughANoisyMiddleDeliverEveryFrameOnceAndInOrder) {
   const double lostAckRate = 6.0 / frames;  // about six losses each way
   NoisyDirection aToB(1234, lostAckRate, statsAB), bToA(4321, lostAckRate, statsBA);
   std::atomic<bool> stop{false};
-  std::thread relayAB(Relay, sideA.MasterFd(), sideB.MasterFd(), std::ref(aToB), std::ref(stop));
-  std::thread relayBA(Relay, sideB.MasterFd(), sideA.MasterFd(), std::ref(bToA), std::ref(stop));
+  std::thread relayAB(Relay, std::ref(sideA), std::ref(sideB), std::ref(aToB), std::ref(stop));
+  std::thread relayBA(Relay, std::ref(sideB), std::ref(sideA), std::ref(bToA), std::ref(stop));
 
   for (std::uint32_t i = 0; i < frames; ++i) {
     linkA.QueueTransmit(FrameFor(0, i));

@@ -1,6 +1,5 @@
-#include <sys/resource.h>
-
 #include "link_fixture.h"
+#include "support/process.h"
 
 namespace cvm6 {
 namespace {
@@ -269,12 +268,6 @@ TEST_F(Link, ATimeOutSignalledWhileDownIsActedOnAfterTheNextLinkUp) {
   EXPECT_TRUE(IsNotice(*got[3], kNoticeNowInactive));
 }
 
-double CpuSeconds() {
-  rusage usage{};
-  getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // An unplugged adapter: the link says so at once, no thread spins, Stop still returns.
 TEST_F(Link, TheFarEndVanishingTakesTheLinkDownPromptlyWithoutABusyLoop) {
   StartLink();
@@ -286,9 +279,9 @@ TEST_F(Link, TheFarEndVanishingTakesTheLinkDownPromptlyWithoutABusyLoop) {
   EXPECT_LT(std::chrono::steady_clock::now() - closedAt, std::chrono::milliseconds(Scaled(200)));
   EXPECT_FALSE(link->IsActive());
   EXPECT_TRUE(WaitUntil([&] { return link->HasFailed(); }, 500));
-  const double cpuBefore = CpuSeconds();
+  const double cpuBefore = ProcessCpuSeconds();
   Quiet(300);
-  EXPECT_LT(CpuSeconds() - cpuBefore, 0.1);
+  EXPECT_LT(ProcessCpuSeconds() - cpuBefore, 0.1);
   EXPECT_EQ(CountNotices(kNoticeNowInactive), 1);
   EXPECT_TRUE(link->Stop());
 }

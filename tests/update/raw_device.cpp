@@ -1,8 +1,5 @@
 #include "raw_device.h"
 
-#include <poll.h>
-#include <unistd.h>
-
 namespace cvm6::test {
 namespace {
 
@@ -62,17 +59,13 @@ void RawDevice::Send(const Bytes& payload, bool ackWanted, std::optional<std::ui
 void RawDevice::Run() {
   m_lastWrite = m_lastWakeAnswer = Clock::now() - milliseconds(1000);
   while (!m_stop) {
-    const int fd = m_pty.MasterFd();
-    if (fd < 0 || m_gone) {
+    if (!m_pty.IsMasterOpen() || m_gone) {
       std::this_thread::sleep_for(milliseconds(5));
       continue;
     }
-    pollfd p{fd, POLLIN, 0};
-    if (::poll(&p, 1, 5) > 0 && (p.revents & POLLIN)) {
-      std::uint8_t buffer[4096];
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n > 0) m_pending.insert(m_pending.end(), buffer, buffer + n);
-    }
+    std::uint8_t buffer[4096];
+    const int n = m_pty.ReadSome(buffer, sizeof buffer, 5);
+    if (n > 0) m_pending.insert(m_pending.end(), buffer, buffer + n);
     // Take off every whole unit; an incomplete frame stays for the next read.
     std::size_t used = 0;
     for (const auto& unit : ParseUnits(m_pending)) {
