@@ -201,6 +201,7 @@ TEST(EmbeddedFirmware, TotalTextSize) {
 // The generator uses a fixed seed: two runs write the same texts, and a build with the
 // synthetic image embeds exactly those.
 TEST(FirmwareGenerator, WritesTheSameTextsEveryTime) {
+  if (*CVM6_FWGEN_PATH == '\0') GTEST_SKIP() << "cvm6-fwgen runs on the build machine, not under Wine";
   test::ScratchDir first, second;
   for (const auto* dir : {&first, &second}) {
     const std::string command = std::string("'") + CVM6_FWGEN_PATH + "' '" + dir->path().string() + "'";

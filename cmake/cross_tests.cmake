@@ -1,0 +1,21 @@
+# Tests of the Windows build, run on the build machine: GoogleTest is built from source
+# with the cross compiler, and ctest runs every test program through run-under-wine
+# (CMAKE_CROSSCOMPILING_EMULATOR), which gives it Wine, the build's own Wine prefix and a
+# cvm6-pty-agent for pseudo-terminals linked to COM ports.
+set(CVM6_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources, built for the target")
+if(NOT EXISTS ${CVM6_GTEST_SOURCE}/CMakeLists.txt)
+  message(FATAL_ERROR "No GoogleTest sources in ${CVM6_GTEST_SOURCE} (Debian package libgtest-dev)")
+endif()
+add_subdirectory(${PROJECT_SOURCE_DIR}/cmake/googletest ${CMAKE_BINARY_DIR}/googletest)
+
+set(CVM6_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Throw-away Wine prefix of the tests")
+find_program(CVM6_WINE wine)
+if(NOT CVM6_WINE)
+  message(WARNING "wine not found: the Windows tests can be built but not run")
+  set(CVM6_WINE wine)
+endif()
+configure_file(${PROJECT_SOURCE_DIR}/tests/wine/run-under-wine.in ${CMAKE_BINARY_DIR}/run-under-wine
+               FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
+                                WORLD_EXECUTE
+               @ONLY)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/run-under-wine)
