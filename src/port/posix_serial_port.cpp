@@ -78,7 +78,11 @@ CSerialPort::CSerialPort() = default;
 
 CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshake) {
   m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (m_wakeFd < 0) ThrowCode(1103);
+  m_readerWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (m_wakeFd < 0 || m_readerWakeFd < 0) {
+    CloseWakeFds();
+    ThrowCode(1103);
+  }
   m_opened = false;
 
   const std::string path = MapPortName(name ? name : "");
@@ -94,17 +98,26 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
     close(fd);
     return;
   }
-  if (isatty(fd)) (void)ioctl(fd, TIOCEXCL);
-  if (!ApplyLineSettings(fd, baudRate, handshake)) {
+  // A file or /dev/null opens as well as a port does, but has no line to set.
+  const bool serialLine = isatty(fd);
+  if (serialLine) (void)ioctl(fd, TIOCEXCL);
+  if (!serialLine || !ApplyLineSettings(fd, baudRate, handshake)) {
     close(fd);
-    close(m_wakeFd);
-    m_wakeFd = -1;
-    ThrowCode(1101, path + ": line settings refused");
+    CloseWakeFds();
+    ThrowCode(1101, serialLine ? "line settings refused" : DescribeOpenError(ENOTTY));
   }
   if (!handshake) RaiseModemLines(fd);
   AskForLowLatency(fd);
   m_handle = fd;
+  m_baudRate = baudRate;
   m_opened = true;
+}
+
+void CSerialPort::CloseWakeFds() {
+  for (int* fd : {&m_wakeFd, &m_readerWakeFd}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
 }
 
 CSerialPort::~CSerialPort() {
@@ -112,10 +125,15 @@ CSerialPort::~CSerialPort() {
     (void)ioctl(m_handle, TIOCNXCL);  // the exclusive flag would outlive us on a shared tty
     close(m_handle);
   }
-  if (m_wakeFd >= 0) close(m_wakeFd);
+  CloseWakeFds();
 }
 
-std::uint32_t CSerialPort::GetInfo() { return 0; }
+std::uint32_t CSerialPort::GetInfo() { return m_baudRate; }
+
+void CSerialPort::WakeReader() {
+  const std::uint64_t one = 1;
+  if (m_readerWakeFd >= 0) (void)!write(m_readerWakeFd, &one, sizeof one);
+}
 
 std::string CSerialPort::OpenErrorText() const { return DescribeOpenError(m_openError); }
 
@@ -183,8 +201,11 @@ void CSerialPort::Transfer(bool reading, std::uint8_t* buffer, std::uint32_t len
       if (left <= 0) ThrowCode(1105);
       waitMs = static_cast<int>(left);
     }
-    pollfd fds[2] = {{fd, static_cast<short>(reading ? POLLIN : POLLOUT), 0}, {m_wakeFd, POLLIN, 0}};
-    const int ready = poll(fds, 2, waitMs);
+    // Only a Read looks at the reader's wake-up; it stays set until a Read takes it.
+    pollfd fds[3] = {{fd, static_cast<short>(reading ? POLLIN : POLLOUT), 0},
+                     {m_wakeFd, POLLIN, 0},
+                     {m_readerWakeFd, POLLIN, 0}};
+    const int ready = poll(fds, reading ? 3 : 2, waitMs);
     tryFirst = false;
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -192,6 +213,11 @@ void CSerialPort::Transfer(bool reading, std::uint8_t* buffer, std::uint32_t len
     }
     if (ready == 0) continue;  // time-out: checked at the top
     if (fds[1].revents != 0) ThrowCode(1102);  // Close ended the wait
+    if (reading && fds[2].revents != 0) {
+      std::uint64_t count = 0;
+      (void)!read(m_readerWakeFd, &count, sizeof count);
+      ThrowCode(1105, "woken");
+    }
     const short got = fds[0].revents;
     if (got & POLLNVAL) ThrowCode(1102);
     if (got & (reading ? POLLIN : POLLOUT)) {
