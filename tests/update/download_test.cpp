@@ -76,6 +76,7 @@ TEST_F(UpdateTest, OneRunOf1000BytesGoesOutInFiveBlocks) {
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::None);
   EXPECT_EQ(host->Boxes()[0].buttons, MsgButtons::Ok);
   EXPECT_EQ(host->EndResult(), std::optional<int>(IDOK));
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
   EXPECT_EQ(Text(IDC_STATUS), "Update Complete");
   EXPECT_EQ(host->Texts(IDC_STATUS), (std::vector<std::string>{"fw.hex 0X02000", "Erasing Digital Board Memory.",
                                                               "Updating Digital Board.", "Update Complete"}));
@@ -184,6 +185,7 @@ TEST_P(UpdateFailure, ShowsItsTextStopsTheLinkAndLeavesOnlyClose) {
   EXPECT_FALSE(dlg->Link().IsStarted());
   EXPECT_FALSE(dlg->HasPort());
   EXPECT_TRUE(dlg->EraseRequested());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDownloadFailed);
 
   // Nothing is retried and nothing follows the failure.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -269,6 +271,7 @@ TEST_F(UpdateTest, WrongDeviceTypeIsRefusedWithNothingSent) {
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text, kWrongDevice);
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kWrongDevice);
   ExpectOnlyCloseEnabled();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
@@ -286,6 +289,7 @@ TEST_F(UpdateTest, DeviceChoiceZeroSendsNothing) {
   ASSERT_TRUE(Enabled(IDC_UPDATE));
   dlg->OnUpdate();
   EXPECT_TRUE(host->Boxes().empty());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kCancelled);
   EXPECT_TRUE(Enabled(IDC_CLOSE));
   EXPECT_FALSE(Enabled(IDC_UPDATE));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -301,6 +305,7 @@ TEST_F(UpdateTest, EmptyImageSendsNothingAndSaysSo) {
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text, CUpdaterDlg::kNoImageText);
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kNoImage);
   ExpectOnlyCloseEnabled();
   ExpectNothingSentAndStillConnected();
 }
@@ -378,8 +383,94 @@ TEST_F(UpdateTest, RefusedSyntheticImageSendsNothing) {
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text, CUpdaterDlg::kSyntheticImageQuestion);
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Question);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kCancelled);
   ExpectOnlyCloseEnabled();
   ExpectNothingSentAndStillConnected();
+}
+
+// An interrupt that comes after the image loaded but before the erase request went out
+// (here: as the erasing text is shown) leaves the unit untouched.
+TEST_F(UpdateTest, AnInterruptJustBeforeTheEraseSendsNoEraseRequest) {
+  struct Stop {};
+  class Interruptible : public CUpdaterDlg {
+   public:
+    using CUpdaterDlg::CUpdaterDlg;
+    bool interrupted = false;
+    void CheckInterrupt() override {
+      if (interrupted) throw Stop{};
+    }
+  };
+  WriteOneRunImage(1000);
+  Begin({}, ShortLimits());
+  auto* interruptible = new Interruptible(ShortLimits());
+  dlg.reset(interruptible);
+  dlg->AttachHost(host.get());
+  dlg->OnInitDialog();
+  dlg->OnConnect();
+  ASSERT_TRUE(Enabled(IDC_UPDATE));
+  host->OnText([&](int id, const std::string& text) {
+    if (id == IDC_STATUS && text == ErasingText(0)) interruptible->interrupted = true;
+  });
+  EXPECT_THROW(dlg->OnUpdate(), Stop);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(Contains(device->Ids(), kStart));
+  EXPECT_FALSE(dlg->EraseRequested());
+}
+
+// The unit is gone by the time the start request is made: the node refuses it, and the
+// update fails at once instead of waiting out the start limit for a reply that cannot
+// come; the flash was not touched, so the erase is not claimed.
+TEST_F(UpdateTest, AStartRequestTheNodeRefusesFailsAtOnce) {
+  WriteOneRunImage(1000);
+  Online({}, UpdateLimits{500, 60000, 60000});
+  // As the erasing text shows, the unit falls silent, a bad control byte takes the link
+  // down, and the node forgets the unit; the port itself stays fine.
+  host->OnText([&](int id, const std::string& text) {
+    if (id != IDC_STATUS || text != ErasingText(0)) return;
+    device->Stop();
+    pty.Write(Bytes{0x80});
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(3000));
+    while (dlg->Link().IsActive() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    dlg->Poll(0);
+  });
+  const auto start = Clock::now();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Starting Download.");
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_FALSE(dlg->EraseRequested());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDownloadFailed);
+}
+
+// An image at both ends of the address space: the pass sends the block at address 0 and
+// the one that ends at 0xFFFFFFFF, and ends there; no block wraps into address 0.
+TEST_F(UpdateTest, ABlockPassOverBothEndsOfTheAddressSpaceEndsAtTheTop) {
+  class Pass : public CUpdaterDlg {
+   public:
+    using CUpdaterDlg::CUpdaterDlg;
+    using CUpdaterDlg::SendBlocks;
+  };
+  DeviceScript script;
+  script.silentFromBlock = 3;  // a pass that starts over runs into silence, not forever
+  Begin(script, ShortLimits());
+  auto* pass = new Pass(ShortLimits());
+  dlg.reset(pass);
+  dlg->AttachHost(host.get());
+  dlg->OnInitDialog();
+  dlg->OnConnect();
+  ASSERT_EQ(Text(IDC_ONLINE_TEXT), "Online");
+  CFlashImage image;
+  for (std::uint32_t i = 0; i < 16; ++i) {
+    image.SetByte(i, static_cast<std::uint8_t>(i));
+    image.SetByte(0xFFFFFFF0u + i, static_cast<std::uint8_t>(0xF0 + i));
+  }
+  EXPECT_TRUE(pass->SendBlocks(image));
+  const auto blocks = device->Blocks();
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0].address, 0u);
+  EXPECT_EQ(blocks[0].data.size(), 16u);
+  EXPECT_EQ(blocks[1].address, 0xFFFFFFF0u);
+  EXPECT_EQ(blocks[1].data.size(), 16u);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "raw_device.h"
+#include "support/raw_device.h"
 
 #include <poll.h>
 #include <unistd.h>
