@@ -149,11 +149,11 @@ TEST_F(ImageSources, UpperCaseFolderIsFoundAscvm6) {
   EXPECT_EQ(Load(), std::vector<std::string>{"Y:\\y.hex 0X00000"});
 }
 
-TEST_F(ImageSources, LongStatusLinesAreCut) {
+TEST_F(ImageSources, LongStatusLinesAreCutInTheNameNotTheBase) {
   const std::string name(75, 'n');
   m_cwd.Write(name, Hex(0, "z"));
   m_cwd.Write("cvm6.ini", name + " 12345\n");
-  EXPECT_EQ(Load(), std::vector<std::string>{name + " 0X1"});
+  EXPECT_EQ(Load(), std::vector<std::string>{name.substr(0, 71) + " 0X12345"});
   EXPECT_EQ(m_image.GetByte(0x12345), 'z');
 }
 
