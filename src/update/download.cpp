@@ -17,7 +17,6 @@ constexpr std::uint8_t kDeviceTypeM6 = 0x45;
 constexpr std::uint32_t kMaxBlock = 246;
 constexpr int kBlockRange = 79;
 constexpr int kTotalRange = 159;
-constexpr const char* kLoadingEmbedded = "Loading program files";
 
 // Sets a flag for as long as it lives.
 class Running {
@@ -74,11 +73,17 @@ void CUpdaterDlg::OnUpdate() {
       m_totalProgress.SetRange(0, kTotalRange);
       m_totalProgress.SetPos(0);
       image = std::make_unique<CFlashImage>();
-      m_lastLoadStatus.clear();
-      image->LoadFirmwareImage([this](const std::string& text) {
-        m_lastLoadStatus = text;
-        ShowStatus(text);
-      });
+      const ImageLoadReport report = image->LoadFirmwareImage([this](const std::string& text) { ShowStatus(text); });
+      // A text that could not be read whole leaves a firmware the unit cannot run. Nothing
+      // has been sent: the window stays as it was, so Update can go again once the
+      // files are put right.
+      if (!report.Usable()) {
+        m_result = UpdateResult::kImageRefused;
+        MessageBoxText(report.RefusalText(), MsgIcon::Stop);
+        EnableControl(IDC_CLOSE, true);
+        EnableControl(IDC_UPDATE, true);
+        return;
+      }
       // Erasing the unit and then reporting completion for zero blocks would leave it
       // without firmware while saying all went well.
       if (image->GetCount() == 0) {
@@ -87,7 +92,7 @@ void CUpdaterDlg::OnUpdate() {
         EnableControl(IDC_CLOSE, true);
         return;
       }
-      if (res::IsSyntheticFirmware() && m_lastLoadStatus == kLoadingEmbedded && !ConfirmSyntheticImage()) {
+      if (res::IsSyntheticFirmware() && report.source == ImageSource::kEmbedded && !ConfirmSyntheticImage()) {
         m_result = UpdateResult::kCancelled;
         EnableControl(IDC_CLOSE, true);
         return;

@@ -129,7 +129,6 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool m_updateRunning = false;
   bool m_eraseRequested = false;
   std::string m_portOpenError;
-  std::string m_lastLoadStatus;
 };
 
 // Texts of the window.

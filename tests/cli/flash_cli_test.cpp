@@ -158,7 +158,7 @@ struct CliCase {
   std::vector<std::string> args;
   bool unit;                      // a raw-byte unit on a pseudo-terminal
   void (*script)(DeviceScript&);  // how it behaves
-  bool listFile;                  // a small image in cvm6.ini (no question asked)
+  void (*files)(ScratchDir& cwd);  // what the current folder holds (an image: no question)
   Tty tty;
   Action action;
   int status;
@@ -172,18 +172,27 @@ void PrintTo(const CliCase& row, std::ostream* out) { *out << row.name; }
 
 void Default(DeviceScript&) {}
 
+// A list file naming a good text of 2000 bytes at 0x2000.
+void SmallImage(ScratchDir& cwd) {
+  std::string hex;
+  for (std::uint16_t offset = 0; offset < 2000; offset += 16)
+    hex += HexRecord(offset, 0, std::string(16, static_cast<char>(offset / 16)));
+  cwd.Write("fw.hex", hex + kEndRecord);
+  cwd.Write("cvm6.ini", "fw.hex 2000\n");
+}
+
+// The same with one more entry whose file is not there.
+void ImageWithAMissingText(ScratchDir& cwd) {
+  SmallImage(cwd);
+  cwd.Write("cvm6.ini", "fw.hex 2000\nfw2.hex 10000\n");
+}
+
 class FlashCli : public ::testing::TestWithParam<CliCase> {};
 
 TEST_P(FlashCli, EndsAsTheTechnicianExpects) {
   const CliCase& row = GetParam();
   ScratchDir cwd;
-  if (row.listFile) {
-    std::string hex;
-    for (std::uint16_t offset = 0; offset < 2000; offset += 16)
-      hex += HexRecord(offset, 0, std::string(16, static_cast<char>(offset / 16)));
-    cwd.Write("fw.hex", hex + kEndRecord);
-    cwd.Write("cvm6.ini", "fw.hex 2000\n");
-  }
+  if (row.files) row.files(cwd);
   EnvGuard noDriveY("CVM6_DRIVE_Y", std::nullopt);
   PtyPair pty;
   DeviceScript script;
@@ -220,35 +229,37 @@ TEST_P(FlashCli, EndsAsTheTechnicianExpects) {
 const CliCase kCases[] = {
     // The synthetic image is asked about on the terminal, even with standard output
     // going elsewhere; No writes nothing and is its own status.
-    {"NoAtTheQuestionCancelsWithNothingWritten", {"--port", "$UNIT"}, true, Default, false, Tty::kTerminal,
+    {"NoAtTheQuestionCancelsWithNothingWritten", {"--port", "$UNIT"}, true, Default, nullptr, Tty::kTerminal,
      Action::kAnswerNo, 8, "Cancelled: nothing was written\\.", 0, false},
-    {"CtrlCAtTheQuestionEndsWithNoErase", {"--port", "$UNIT"}, true, Default, false, Tty::kTerminal,
+    {"CtrlCAtTheQuestionEndsWithNoErase", {"--port", "$UNIT"}, true, Default, nullptr, Tty::kTerminal,
      Action::kCtrlCAtQuestion, 130, "^Interrupted\\.", 0, false},
-    {"NoTerminalToAskOnMeansNo", {"--port", "$UNIT"}, true, Default, false, Tty::kNone, Action::kNothing, 8,
+    {"NoTerminalToAskOnMeansNo", {"--port", "$UNIT"}, true, Default, nullptr, Tty::kNone, Action::kNothing, 8,
      "--yes confirms", 0, false},
     // The device wait sleeps until something happens: the interrupt ends it at once.
     {"CtrlCWhileTheUnitIsAwaitedEndsAtOnce", {"--port", "$UNIT"}, true, [](DeviceScript& s) { s.announce = false; },
-     false, Tty::kTerminal, Action::kCtrlCWhileWaiting, 130, "^Interrupted\\.", 0, false, 2500},
-    {"AChosenImageIsWrittenWithoutAQuestion", {"--port", "$UNIT"}, true, Default, true, Tty::kTerminal,
+     nullptr, Tty::kTerminal, Action::kCtrlCWhileWaiting, 130, "^Interrupted\\.", 0, false, 2500},
+    {"AChosenImageIsWrittenWithoutAQuestion", {"--port", "$UNIT"}, true, Default, SmallImage, Tty::kTerminal,
      Action::kNothing, 0, "^$", 1, false},
+    {"ADamagedImageIsRefusedWithNothingWritten", {"--port", "$UNIT"}, true, Default, ImageWithAMissingText,
+     Tty::kNone, Action::kNothing, 6, "fw2\\.hex, cannot be opened\nNothing was written to the device\\.", 0, false},
     {"AFailureAfterTheEraseSaysTheFlashIsIncomplete", {"--port", "$UNIT"}, true,
-     [](DeviceScript& s) { s.wrongSequenceAtBlock = 1; }, true, Tty::kNone, Action::kNothing, 5,
+     [](DeviceScript& s) { s.wrongSequenceAtBlock = 1; }, SmallImage, Tty::kNone, Action::kNothing, 5,
      "Error Sending Data\\.", 1, true},
     {"CtrlCWhileWritingSaysTheFlashIsIncomplete", {"--simulate", "--erase-ms", "0", "--write-ms", "20"}, false,
-     nullptr, false, Tty::kNone, Action::kSigintWhileWriting, 130, "^Interrupted\\.", 0, true},
-    {"AnotherDeviceTypeIsRefused", {"--simulate", "--device-type", "0x41"}, false, nullptr, false, Tty::kNone,
+     nullptr, nullptr, Tty::kNone, Action::kSigintWhileWriting, 130, "^Interrupted\\.", 0, true},
+    {"AnotherDeviceTypeIsRefused", {"--simulate", "--device-type", "0x41"}, false, nullptr, nullptr, Tty::kNone,
      Action::kNothing, 4, "You are NOT connected", 0, false},
-    {"NoAnnouncementIsDeviceNotFound", {"--simulate", "--no-announce"}, false, nullptr, false, Tty::kNone,
+    {"NoAnnouncementIsDeviceNotFound", {"--simulate", "--no-announce"}, false, nullptr, nullptr, Tty::kNone,
      Action::kNothing, 3, "cannot connect to the device", 0, false},
-    {"APortThatDoesNotOpenGivesTheReason", {"--port", "/dev/cvm6-no-such-port"}, false, nullptr, false, Tty::kNone,
+    {"APortThatDoesNotOpenGivesTheReason", {"--port", "/dev/cvm6-no-such-port"}, false, nullptr, nullptr, Tty::kNone,
      Action::kNothing, 2, "/dev/cvm6-no-such-port: no such port", 0, false},
-    {"AFileIsNotASerialPort", {"--port", "/dev/null"}, false, nullptr, false, Tty::kNone, Action::kNothing, 2,
+    {"AFileIsNotASerialPort", {"--port", "/dev/null"}, false, nullptr, nullptr, Tty::kNone, Action::kNothing, 2,
      "^/dev/null: not a serial port\n$", 0, false},
-    {"PortWithoutAName", {"--port"}, false, nullptr, false, Tty::kNone, Action::kNothing, 1,
+    {"PortWithoutAName", {"--port"}, false, nullptr, nullptr, Tty::kNone, Action::kNothing, 1,
      "--port needs a port name", 0, false},
-    {"PortFollowedByAnOption", {"--port", "--yes"}, false, nullptr, false, Tty::kNone, Action::kNothing, 1,
+    {"PortFollowedByAnOption", {"--port", "--yes"}, false, nullptr, nullptr, Tty::kNone, Action::kNothing, 1,
      "--port needs a port name", 0, false},
-    {"NeitherPortNorSimulate", {}, false, nullptr, false, Tty::kNone, Action::kNothing, 1, "give either --port", 0,
+    {"NeitherPortNorSimulate", {}, false, nullptr, nullptr, Tty::kNone, Action::kNothing, 1, "give either --port", 0,
      false},
 };
 

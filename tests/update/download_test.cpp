@@ -473,5 +473,112 @@ TEST_F(UpdateTest, ABlockPassOverBothEndsOfTheAddressSpaceEndsAtTheTop) {
   EXPECT_EQ(blocks[1].data.size(), 16u);
 }
 
+// A firmware text that cannot be read whole is never written: the update is refused
+// before the erase, with every faulty text named, and the window stays as it was, so
+// Update can go again once the files are put right.
+struct DamageRow {
+  const char* name;
+  void (*write)(ScratchDir& cwd, ScratchDir& drive);
+  const char* faults;  // the lines between the heading and "Nothing was written..."
+};
+
+void PrintTo(const DamageRow& row, std::ostream* out) { *out << row.name; }
+
+std::string GoodText(std::uint16_t offset = 0x100) { return HexRecord(offset, 0, "good") + kEndRecord; }
+
+void WriteBanksOnY(ScratchDir& drive) {
+  for (int n = 1; n <= 14; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "CVM6/cvm6.H%02d", n);
+    drive.Write(name, GoodText());
+  }
+}
+
+class DamagedImage : public UpdateTest, public ::testing::WithParamInterface<DamageRow> {};
+
+TEST_P(DamagedImage, IsRefusedBeforeTheErase) {
+  GetParam().write(cwd, drive);
+  Online();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, std::string("The firmware image is damaged or incomplete:\n") + GetParam().faults +
+                                       "Nothing was written to the device.");
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kImageRefused);
+  EXPECT_TRUE(Enabled(IDC_UPDATE));
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_FALSE(Enabled(IDC_CONNECT));
+  EXPECT_FALSE(dlg->IsCommandRunning());
+  ExpectNothingSentAndStillConnected();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, DamagedImage,
+    ::testing::Values(
+        DamageRow{"BadChecksumMidText",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", HexRecord(0x100, 0, "one") + ":03010300747771FF\r\n" +
+                                            HexRecord(0x106, 0, "three") + kEndRecord);
+                    cwd.Write("cvm6.ini", "fw.hex 0\n");
+                  },
+                  "fw.hex, line 2: wrong checksum\n"},
+        DamageRow{"ColonInsideANote",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", HexRecord(0x100, 0, "one") + "built by: the tool chain\r\n" + kEndRecord);
+                    cwd.Write("cvm6.ini", "fw.hex 0\n");
+                  },
+                  "fw.hex, line 2: a character that is not a hexadecimal digit\n"},
+        DamageRow{"RecordCutByALineEnd",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", HexRecord(0x100, 0, "one") + "\r\n:0301030074\r\n7771FF\r\n" + kEndRecord);
+                    cwd.Write("cvm6.ini", "fw.hex 0\n");
+                  },
+                  "fw.hex, line 3: a record cut short by a line end\n"},
+        DamageRow{"NoEndRecord",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", HexRecord(0x100, 0, "one"));
+                    cwd.Write("cvm6.ini", "fw.hex 0\n");
+                  },
+                  "fw.hex, no end-of-file record\n"},
+        DamageRow{"ListEntryNamesAMissingFile",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", GoodText());
+                    cwd.Write("cvm6.ini", "fw.hex 0\nmissing.hex 10000\n");
+                  },
+                  "missing.hex, cannot be opened\n"},
+        DamageRow{"EveryMissingEntryIsNamed",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", GoodText());
+                    cwd.Write("cvm6.ini", "gone1.hex 0\nfw.hex 10000\ngone2.hex 20000\n");
+                  },
+                  "gone1.hex, cannot be opened\ngone2.hex, cannot be opened\n"},
+        DamageRow{"FirstFileOnYWithoutEndRecord",
+                  [](ScratchDir&, ScratchDir& drive) {
+                    WriteBanksOnY(drive);
+                    drive.Write("CVM6/cvm6.H01", HexRecord(0x100, 0, "old"));
+                  },
+                  "Y:\\CVM6\\cvm6.H01, no end-of-file record\n"},
+        DamageRow{"SeventhFileOnYMissing",
+                  [](ScratchDir&, ScratchDir& drive) {
+                    WriteBanksOnY(drive);
+                    std::filesystem::remove(drive.path() / "CVM6/cvm6.H07");
+                  },
+                  "Y:\\CVM6\\cvm6.H07, cannot be opened\n"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// The described good forms still load and are written whole: a list file whose second
+// entry ends the list, a type-4 record (data), an end record with data, text after the
+// end record, lower-case digits, LF-only lines.
+TEST_F(UpdateTest, TheDescribedGoodFormsAreStillWrittenWhole) {
+  cwd.Write("a.hex", ":02001004ABCD72\n:0300300002337a1e\n:02000001BEEF50\nnot read: zz\n");
+  cwd.Write("cvm6.ini", "a.hex 0\nb.hex 100000\n");
+  Online();
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  const std::map<std::uint32_t, std::uint8_t> expected{{0x00, 0xBE}, {0x01, 0xEF}, {0x10, 0xAB},
+                                                       {0x11, 0xCD}, {0x30, 0x02}, {0x31, 0x33}, {0x32, 0x7A}};
+  EXPECT_EQ(device->Flash(), expected);
+}
+
 }  // namespace
 }  // namespace cvm6::test
