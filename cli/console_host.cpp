@@ -4,11 +4,10 @@
 
 #include <cstdio>
 
+#include "console_io.h"
 #include "update/control_ids.h"
 
 namespace cvm6 {
-
-std::atomic<bool> g_interrupted{false};
 
 CConsoleHost::CConsoleHost(std::string portName, bool assumeYes)
     : m_portName(std::move(portName)), m_assumeYes(assumeYes), m_tty(isatty(STDOUT_FILENO)) {}
@@ -36,7 +35,6 @@ void CConsoleHost::SetControlText(int id, const std::string& text) {
   if (!changed || text.empty()) return;
   if (id == IDC_STATUS) {
     FinishLine();
-    EndBlockPass();
     std::string line = text;
     while (!line.empty() && line.back() == '\n') line.pop_back();
     std::printf("%s\n", line.c_str());
@@ -46,7 +44,7 @@ void CConsoleHost::SetControlText(int id, const std::string& text) {
       m_writeStart = std::chrono::steady_clock::now();
     }
   } else if (id == IDC_ONLINE_TEXT || id == IDC_DEVICE_NAME) {
-    FinishLine();
+    EndLiveLine();
     std::printf("%s: %s\n", id == IDC_ONLINE_TEXT ? "Status" : "Device", text.c_str());
   }
   std::fflush(stdout);
@@ -56,23 +54,23 @@ void CConsoleHost::SetProgressRange(int id, int, int) { m_progress[id] = 0; }
 
 int CConsoleHost::MessageBox(const std::string& text, MsgIcon icon, MsgButtons buttons) {
   FinishLine();
-  EndBlockPass();
   m_boxes.push_back(text);
   if (buttons == MsgButtons::YesNo) {
-    std::printf("%s\n", text.c_str());
     if (m_assumeYes) {
-      std::printf("Yes (--yes)\n");
+      std::printf("%s\nYes (--yes)\n", text.c_str());
+      std::fflush(stdout);
       return IDYES;
     }
-    if (!isatty(STDIN_FILENO)) {
-      std::printf("No (no terminal to ask; pass --yes)\n");
-      return IDNO;
+    switch (AskOnTerminal(text)) {
+      case TerminalAnswer::kYes: return IDYES;
+      case TerminalAnswer::kNo: return IDNO;
+      case TerminalAnswer::kInterrupted: throw Interrupted{};
+      case TerminalAnswer::kNoTerminal:
+        std::fprintf(stderr, "%s\nThere is no terminal to ask on, so the answer is No; --yes confirms.\n",
+                     text.c_str());
+        return IDNO;
     }
-    std::printf("[y/N] ");
-    std::fflush(stdout);
-    char answer[16] = {};
-    if (!std::fgets(answer, sizeof answer, stdin)) return IDNO;
-    return (answer[0] == 'y' || answer[0] == 'Y') ? IDYES : IDNO;
+    return IDNO;
   }
   std::FILE* out = icon == MsgIcon::Stop ? stderr : stdout;
   std::fprintf(out, "%s\n", text.c_str());
@@ -81,14 +79,14 @@ int CConsoleHost::MessageBox(const std::string& text, MsgIcon icon, MsgButtons b
 }
 
 void CConsoleHost::PumpMessages() {
-  if (g_interrupted.load()) throw Interrupted{};
+  if (InterruptRequested()) throw Interrupted{};
 }
 
 void CConsoleHost::ShowProgress(std::uint32_t bytesSent, std::uint32_t totalBytes) {
   m_lastBlock = std::chrono::steady_clock::now();
   ++m_blocksWritten;
   m_bytesWritten = bytesSent;
-  if (g_interrupted.load()) throw Interrupted{};
+  if (InterruptRequested()) throw Interrupted{};
   if (!m_tty || totalBytes == 0) return;
   const double fraction = static_cast<double>(bytesSent) / totalBytes;
   const double seconds =
@@ -113,9 +111,15 @@ void CConsoleHost::EndBlockPass() {
   std::printf("Block pass: %u blocks, %u bytes in %.3f s\n", m_blocksWritten, m_bytesWritten, seconds);
 }
 
-void CConsoleHost::FinishLine() {
+void CConsoleHost::EndLiveLine() {
   if (m_lineOpen) std::printf("\n");
   m_lineOpen = false;
+}
+
+void CConsoleHost::FinishLine() {
+  EndLiveLine();
+  EndBlockPass();
+  std::fflush(stdout);
 }
 
 }  // namespace cvm6

@@ -1,8 +1,8 @@
 #pragma once
 // The terminal's side of the updater window for cvm6-flash: controls are plain values,
 // status changes are printed (one live line with a bar on a TTY, plain lines otherwise),
-// message boxes go to stdout (errors, with the stop icon, to stderr).
-#include <atomic>
+// message boxes go to stdout (errors, with the stop icon, to stderr). A question is asked
+// on the terminal itself (console_io.h), never on standard output.
 #include <chrono>
 #include <map>
 #include <string>
@@ -11,10 +11,6 @@
 #include "platform/dialog.h"
 
 namespace cvm6 {
-
-// Set by the SIGINT/SIGTERM handler; PumpMessages turns it into an Interrupted throw.
-extern std::atomic<bool> g_interrupted;
-struct Interrupted {};
 
 class CConsoleHost : public DialogHost {
  public:
@@ -38,6 +34,7 @@ class CConsoleHost : public DialogHost {
 
   // Live progress of the block pass.
   void ShowProgress(std::uint32_t bytesSent, std::uint32_t totalBytes);
+  // Ends the live line and, after a block pass, prints its summary line.
   void FinishLine();
 
   int Result() const { return m_result; }
@@ -53,6 +50,7 @@ class CConsoleHost : public DialogHost {
   std::map<int, int> m_selection, m_progress;
   std::map<int, bool> m_enabled;
   std::vector<std::string> m_boxes;
+  void EndLiveLine();
   // Prints how long the block pass took, from the status "Updating ..." to the reply to
   // the last block, once the pass is over (scripts/bench reads this line).
   void EndBlockPass();

@@ -2,6 +2,7 @@
 // The updater window as cvm6-flash drives it: the same CUpdaterDlg, with the progress
 // hook and the synthetic-image question answered by the command line.
 #include "console_host.h"
+#include "console_io.h"
 #include "update/updater_dlg.h"
 
 namespace cvm6 {
@@ -14,10 +15,11 @@ class CFlashDialog : public CUpdaterDlg {
   void OnBlockWritten(std::uint32_t bytesSent, std::uint32_t totalBytes) override {
     m_host.ShowProgress(bytesSent, totalBytes);
   }
-  void OnWaiting() override {
-    if (g_interrupted.load()) throw Interrupted{};
+  void CheckInterrupt() override {
+    if (InterruptRequested()) throw Interrupted{};
   }
-  bool Identified() const { return m_identified; }
+  // cvm6-flash says itself why the port cannot be used (main prints PortOpenError()).
+  void OnPortUnusable(const CFailure&) override {}
 
  private:
   CConsoleHost& m_host;

@@ -1,10 +1,10 @@
 // cvm6-flash: the updater's connect / identify / update procedure from a terminal.
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "console_host.h"
+#include "console_io.h"
 #include "flash_dialog.h"
 #include "list_ports.h"
 #include "platform/firmware_kind.h"
@@ -24,6 +24,7 @@ enum ExitCode {
   kDownloadFailed = 5,
   kNoImage = 6,
   kCommunicationError = 7,
+  kCancelled = 8,
   kInterrupted = 130,
 };
 
@@ -39,33 +40,42 @@ const char* const kUsageText =
     "  --simulate      run against the built-in model of the unit on a pseudo-terminal and\n"
     "                  end with its verdict on the flash contents; options of cvm6-sim\n"
     "                  that follow it shape the unit (--baud N, --write-ms N, faults)\n"
-    "  --yes           write the synthetic test image without asking (see --version)\n"
+    "  --yes           write the synthetic test image without asking (see --version); the\n"
+    "                  question is asked on the terminal, and without one the answer is No\n"
     "  --trace         print every message sent (SND), received (RCV) or dropped (DEL)\n"
     "  --list-ports    list the serial ports this system has\n"
     "  --help          this text\n"
     "  --version       program version and which firmware image is embedded\n"
     "\n"
     "Exit status: 0 done, 1 usage, 2 port not opened, 3 device not found, 4 wrong device,\n"
-    "5 download failed, 6 no image, 7 communication error, 130 interrupted.\n";
+    "5 download failed, 6 no image, 7 communication error, 8 cancelled: nothing was written,\n"
+    "130 interrupted.\n";
 
-void OnSignal(int) { g_interrupted = true; }
+constexpr const char* kFlashIncomplete = "The unit's flash is incomplete: run the update again before using the unit.";
 
-int ExitCodeFor(const CConsoleHost& host, const std::string& prompt61513, const std::string& prompt61503,
-                const std::string& prompt61517) {
-  if (host.Boxes().empty()) return kDeviceNotFound;
-  const std::string& last = host.Boxes().back();
-  if (last == prompt61513) return kPortNotOpened;
-  if (last == prompt61503) return kDeviceNotFound;
-  if (last == prompt61517) return kWrongDevice;
-  if (last == CUpdaterDlg::kNoImageText) return kNoImage;
-  if (last.rfind("Communication error", 0) == 0) return kCommunicationError;
-  if (last.rfind("Error ", 0) == 0 || last == "Block Transfer Error." ||
-      last.rfind("The firmware image could not be read", 0) == 0)
-    return kDownloadFailed;
-  return kDownloadFailed;
+// The exit status of what the procedure says its last command came to.
+int ExitCodeFor(UpdateResult result) {
+  switch (result) {
+    case UpdateResult::kDone: return kDone;
+    case UpdateResult::kPortNotOpened:
+    case UpdateResult::kPortUnusable: return kPortNotOpened;
+    case UpdateResult::kDeviceNotFound:
+    case UpdateResult::kNotIdentified: return kDeviceNotFound;
+    case UpdateResult::kWrongDevice: return kWrongDevice;
+    case UpdateResult::kCancelled: return kCancelled;
+    case UpdateResult::kNoImage:
+    case UpdateResult::kImageRefused: return kNoImage;
+    case UpdateResult::kDownloadFailed: return kDownloadFailed;
+    case UpdateResult::kCommunicationError:
+    case UpdateResult::kNone:
+    case UpdateResult::kConnected: break;  // a procedure that stopped without an outcome
+  }
+  return kCommunicationError;
 }
 
 int Run(int argc, char** argv) {
+  // First, before any thread starts: every thread then leaves Ctrl-C to one of its own.
+  InstallInterruptHandling();
   std::string port;
   bool simulate = false, yes = false, trace = false;
   std::vector<std::string> simulatorArgs;
@@ -83,7 +93,11 @@ int Run(int argc, char** argv) {
       for (const auto& info : ListSerialPorts())
         std::printf("%s%s%s\n", info.path.c_str(), info.description.empty() ? "" : "  ", info.description.c_str());
       return kDone;
-    } else if (arg == "--port" && i + 1 < argc) {
+    } else if (arg == "--port") {
+      if (i + 1 >= argc || argv[i + 1][0] == '\0' || std::strncmp(argv[i + 1], "--", 2) == 0) {
+        std::fprintf(stderr, "cvm6-flash: --port needs a port name\n\n%s", kUsageText);
+        return kUsage;
+      }
       port = argv[++i];
     } else if (arg == "--simulate") {
       simulate = true;
@@ -116,13 +130,11 @@ int Run(int argc, char** argv) {
     std::printf("Simulated unit on %s\n", port.c_str());
   }
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-
   int code = kDone;
   {
     CConsoleHost host(port, yes);
     CFlashDialog dialog(host, simulate);
+    CInterruptWake wake([&dialog] { dialog.WakeWaits(); });
     if (trace) dialog.SetTraceSink([](const std::string& line) { std::fputs(line.c_str(), stdout); });
     try {
       dialog.OnInitDialog();
@@ -132,28 +144,19 @@ int Run(int argc, char** argv) {
         // refused by the procedure itself.
         if (host.GetListSelection(IDC_DEVICE_LIST) <= 0) host.SetListSelection(IDC_DEVICE_LIST, 1);
         dialog.OnUpdate();
-      } else if (host.Result() == 0 && !host.IsControlEnabled(IDC_CONNECT) && host.Boxes().empty()) {
+      } else if (dialog.Result() == UpdateResult::kNotIdentified) {
         std::fprintf(stderr, "The device did not answer the device data request; Update stays disabled.\n");
       }
       host.FinishLine();
-      if (host.Result() == IDOK) {
-        code = kDone;
-      } else {
-        code = ExitCodeFor(host, LoadResString(IDP_PORT_NOT_OPENED).value_or("-"),
-                           LoadResString(IDP_CANNOT_CONNECT).value_or("-"),
-                           LoadResString(IDP_WRONG_DEVICE).value_or("-"));
-        if (code == kPortNotOpened)
-          std::fprintf(stderr, "%s: %s\n", port.c_str(), dialog.PortOpenError().c_str());
-      }
+      code = ExitCodeFor(dialog.Result());
+      if (code == kPortNotOpened) std::fprintf(stderr, "%s: %s\n", port.c_str(), dialog.PortOpenError().c_str());
+      if (code == kCancelled) std::fprintf(stderr, "Cancelled: nothing was written.\n");
     } catch (const Interrupted&) {
       host.FinishLine();
-      dialog.OnDestroy();
-      if (dialog.EraseRequested())
-        std::fprintf(stderr, "Interrupted: the unit's flash is incomplete; run the update again.\n");
-      else
-        std::fprintf(stderr, "Interrupted.\n");
+      std::fprintf(stderr, "Interrupted.\n");
       code = kInterrupted;
     }
+    if (code != kDone && dialog.EraseRequested()) std::fprintf(stderr, "%s\n", kFlashIncomplete);
     dialog.OnDestroy();
   }
   if (simulator) {

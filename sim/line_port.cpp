@@ -20,6 +20,7 @@ std::chrono::steady_clock::duration ByteTime(std::uint32_t baud) {
 
 CLinePort::CLinePort(CSerialPort& inner, std::uint32_t baud, const LineFaults& faults)
     : m_inner(inner),
+      m_baud(baud),
       m_byteTime(ByteTime(baud)),
       m_faults(faults),
       m_toHostRandom(faults.seed),

@@ -42,7 +42,9 @@ class CLinePort : public CSerialPort {
 
   bool Close() override { return m_inner.Close(); }
   bool IsOpen() override { return m_inner.IsOpen(); }
-  std::uint32_t GetInfo() override { return m_inner.GetInfo(); }
+  // The modelled line's rate, else the inner port's.
+  std::uint32_t GetInfo() override { return m_baud != 0 ? m_baud : m_inner.GetInfo(); }
+  void WakeReader() override { m_inner.WakeReader(); }
   void Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
   void Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
   // With a line-speed model every byte is still on the wire as far as a reader knows.
@@ -68,6 +70,7 @@ class CLinePort : public CSerialPort {
   bool Chance(std::mt19937& generator, double rate);
 
   CSerialPort& m_inner;
+  const std::uint32_t m_baud;
   const Clock::duration m_byteTime;  // zero without a line-speed model
   const LineFaults m_faults;
   std::atomic<bool> m_silent{false};

@@ -44,7 +44,8 @@ CPtyMasterPort::CPtyMasterPort() {
   m_slavePath = name;
   m_slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
   m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (m_slave < 0 || m_wakeFd < 0) {
+  m_readerWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (m_slave < 0 || m_wakeFd < 0 || m_readerWakeFd < 0) {
     m_error = std::string("cannot open ") + name + ": " + std::strerror(errno);
     return;
   }
@@ -56,6 +57,12 @@ CPtyMasterPort::CPtyMasterPort() {
 CPtyMasterPort::~CPtyMasterPort() {
   Close();
   if (m_wakeFd >= 0) close(m_wakeFd);
+  if (m_readerWakeFd >= 0) close(m_readerWakeFd);
+}
+
+void CPtyMasterPort::WakeReader() {
+  const std::uint64_t one = 1;
+  if (m_readerWakeFd >= 0) (void)!write(m_readerWakeFd, &one, sizeof one);
 }
 
 bool CPtyMasterPort::IsOpen() { return m_master >= 0 && m_opened; }
@@ -99,14 +106,19 @@ void CPtyMasterPort::Read(void* buffer, std::uint32_t length, std::uint32_t time
       if (left <= 0) ThrowCode(1105);
       if (left < waitMs) waitMs = static_cast<int>(left);
     }
-    pollfd fds[2] = {{m_master, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-    const int ready = poll(fds, 2, waitMs);
+    pollfd fds[3] = {{m_master, POLLIN, 0}, {m_wakeFd, POLLIN, 0}, {m_readerWakeFd, POLLIN, 0}};
+    const int ready = poll(fds, 3, waitMs);
     if (ready < 0 && errno != EINTR) ThrowCode(1101, "poll failed");
     if (ready <= 0) {
       ReleaseExclusiveUse();
       continue;
     }
     if (fds[1].revents != 0) ThrowCode(1102);
+    if (fds[2].revents != 0) {
+      std::uint64_t count = 0;
+      (void)!read(m_readerWakeFd, &count, sizeof count);
+      ThrowCode(1105, "woken");
+    }
   }
 }
 

@@ -39,6 +39,7 @@ class CPtyMasterPort : public CSerialPort {
   void Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
   void Write(const void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override;
   std::uint32_t BytesWaiting() override { return m_input.Size(); }
+  void WakeReader() override;
 
   // Bytes thrown away because the host did not read them.
   std::uint64_t OverrunBytes() const { return m_overrun.load(); }
@@ -49,6 +50,7 @@ class CPtyMasterPort : public CSerialPort {
   int m_master = -1;
   int m_slave = -1;
   int m_wakeFd = -1;  // eventfd: Close ends a waiting transfer at once
+  int m_readerWakeFd = -1;  // eventfd: WakeReader ends a waiting Read at once
   std::string m_slavePath;
   std::string m_error;
   std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive

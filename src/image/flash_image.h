@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "image/image_load_report.h"
+
 namespace cvm6 {
 
 class CByteStream;
@@ -41,16 +43,17 @@ class CFlashImage {
 
   // Reads Intel HEX records from `stream`, adding `base` to every record address. True
   // when an end-of-file record with a correct checksum was read. Bytes of records read
-  // before a fault stay stored.
-  bool ReadHex(CByteStream& stream, std::uint32_t base);
+  // before a fault stay stored. `fault`, when given, says why it was false and where.
+  bool ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fault = nullptr);
   // ReadHex on a disk file; `path` may be a Windows path ("Y:\CVM6\cvm6.H01"). False when
   // the file cannot be opened. A read error on the open file throws CImageReadError.
-  bool LoadHexFile(const std::string& path, std::uint32_t base);
+  bool LoadHexFile(const std::string& path, std::uint32_t base, HexFault* fault = nullptr);
   // ReadHex on the embedded "Binary" resource `id`, read in place. False when there is none.
-  bool LoadHexResource(std::uint16_t id, std::uint32_t base);
+  bool LoadHexResource(std::uint16_t id, std::uint32_t base, HexFault* fault = nullptr);
   // Fills a new image from the first source found: the list file cvm6.ini (current
   // directory, then Y:\cvm6), the hex files Y:\CVM6\cvm6.H01..H14, the embedded texts.
-  void LoadFirmwareImage(const StatusSink& status);
+  // The report says which source it was and every text that could not be read whole.
+  ImageLoadReport LoadFirmwareImage(const StatusSink& status);
 
  private:
   struct Page {

@@ -63,45 +63,75 @@ std::uint8_t ReadHexDigit(CByteStream& stream, std::uint8_t& digit) { return Nex
 
 std::uint8_t ReadHexByte(CByteStream& stream, std::uint8_t& byte) { return NextByte(stream, byte); }
 
-bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base) {
+namespace {
+
+HexFault::Kind FaultOf(std::uint8_t code) {
+  switch (code) {
+    case kHexLineEnd: return HexFault::kCutByLineEnd;
+    case kHexEndOfInput: return HexFault::kCutByEnd;
+    default: return HexFault::kNotADigit;
+  }
+}
+
+}  // namespace
+
+bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fault) {
+  // The line of the record being read: line ends come between records, where the scan
+  // for ":" sees them anyway, so counting them costs nothing inside the records.
+  unsigned line = 1;
+  auto fail = [&](HexFault::Kind kind, unsigned at) {
+    if (fault) *fault = HexFault{kind, at};
+    return false;
+  };
   for (;;) {
     // Everything up to the next ":" is skipped: blank lines, notes, other record formats.
     std::uint8_t ignored = 0;
-    for (std::uint8_t c = NextDigit(stream, ignored); c != ':'; c = NextDigit(stream, ignored))
-      if (c == kHexEndMarker) return false;
+    for (std::uint8_t c = NextDigit(stream, ignored); c != ':'; c = NextDigit(stream, ignored)) {
+      if (c == kHexEndMarker) return fail(HexFault::kNoEndRecord, 0);
+      if (c == '\n') ++line;
+    }
 
     std::uint8_t count = 0, upper = 0, lower = 0, type = 0;
-    if (NextByte(stream, count) != kHexByteRead || NextByte(stream, upper) != kHexByteRead ||
-        NextByte(stream, lower) != kHexByteRead || NextByte(stream, type) != kHexByteRead)
-      return false;
+    for (std::uint8_t* field : {&count, &upper, &lower, &type})
+      if (const std::uint8_t code = NextByte(stream, *field); code != kHexByteRead) return fail(FaultOf(code), line);
 
     auto sum = static_cast<std::uint8_t>(count + upper + lower + type);
     // No wrap at 64 KiB: a record running past offset 0xFFFF goes on into the next bank.
     std::uint32_t address = base + (std::uint32_t{upper} << 8 | lower);
     for (unsigned i = 0; i < count; ++i) {
       std::uint8_t data = 0;
-      if (NextByte(stream, data) != kHexByteRead) return false;
+      if (const std::uint8_t code = NextByte(stream, data); code != kHexByteRead) return fail(FaultOf(code), line);
       SetByte(address++, data);
       sum = static_cast<std::uint8_t>(sum + data);
     }
     std::uint8_t checksum = 0;
-    if (NextByte(stream, checksum) != kHexByteRead) return false;
-    if (static_cast<std::uint8_t>(sum + checksum) != 0) return false;  // its bytes stay stored
-    if (type == 1) return true;
+    if (const std::uint8_t code = NextByte(stream, checksum); code != kHexByteRead) return fail(FaultOf(code), line);
+    if (static_cast<std::uint8_t>(sum + checksum) != 0) return fail(HexFault::kWrongChecksum, line);  // bytes stay
+    if (type == 1) {
+      if (fault) *fault = HexFault{};
+      return true;
+    }
     // Every other type is taken as data; the texts use no extended address records.
   }
 }
 
-bool CFlashImage::LoadHexFile(const std::string& path, std::uint32_t base) {
+bool CFlashImage::LoadHexFile(const std::string& path, std::uint32_t base, HexFault* fault) {
   const auto stream = CDiskFileStream::Open(path);
-  return stream && ReadHex(*stream, base);
+  if (!stream) {
+    if (fault) *fault = HexFault{HexFault::kCannotOpen, 0};
+    return false;
+  }
+  return ReadHex(*stream, base, fault);
 }
 
-bool CFlashImage::LoadHexResource(std::uint16_t id, std::uint32_t base) {
+bool CFlashImage::LoadHexResource(std::uint16_t id, std::uint32_t base, HexFault* fault) {
   const auto bytes = FindBinaryResource(id);
-  if (!bytes) return false;
+  if (!bytes) {
+    if (fault) *fault = HexFault{HexFault::kCannotOpen, 0};
+    return false;
+  }
   CMemoryStream stream(*bytes);
-  return ReadHex(stream, base);
+  return ReadHex(stream, base, fault);
 }
 
 }  // namespace cvm6

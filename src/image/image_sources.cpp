@@ -18,34 +18,54 @@ void Show(const StatusSink& status, const std::string& text) {
 
 }  // namespace
 
-void CFlashImage::LoadFirmwareImage(const StatusSink& status) {
+ImageLoadReport CFlashImage::LoadFirmwareImage(const StatusSink& status) {
+  ImageLoadReport report;
+  // Loads one text and notes it in the report when it could not be read whole.
+  auto load = [&](bool ok, const std::string& name, const HexFault& fault) {
+    if (!ok) report.faults.push_back({name, fault});
+    return ok;
+  };
+  HexFault fault;
+
   // First source found wins: a list file, the hex files on Y:, the embedded texts.
   auto list = CDiskFileStream::Open("cvm6.ini");
   if (!list) list = CDiskFileStream::Open("Y:\\cvm6\\cvm6.ini");
   if (list) {
+    report.source = ImageSource::kListFile;
     CListFileReader reader(*list);
     while (const auto entry = reader.Next()) {
       Show(status, ListEntryStatus(*entry));
-      LoadHexFile(entry->name, entry->base);  // a file that fails is passed over
+      load(LoadHexFile(entry->name, entry->base, &fault), entry->name, fault);  // loading goes on
     }
-    return;
+    return report;
   }
 
   // Only the first hex file decides: a good H01 means the set on Y: is meant to be used.
-  if (LoadHexFile("Y:\\CVM6\\cvm6.H01", 0)) {
+  constexpr const char* kFirstOnY = "Y:\\CVM6\\cvm6.H01";
+  const bool firstGood = LoadHexFile(kFirstOnY, 0, &fault);
+  if (firstGood) {
+    report.source = ImageSource::kDriveY;
     Show(status, "Loading hex file Y:\\CVM6\\cvm6");
     for (int bank = 1; bank < kBankCount; ++bank) {
       char path[32];
       std::snprintf(path, sizeof path, "Y:\\CVM6\\cvm6.H%02d", bank + 1);
-      LoadHexFile(path, static_cast<std::uint32_t>(bank) * kBankSize);
+      load(LoadHexFile(path, static_cast<std::uint32_t>(bank) * kBankSize, &fault), path, fault);
     }
-    return;
+    return report;
   }
+  // An H01 that opened but read false was meant to be used: what it stored would be
+  // mixed with the embedded texts loaded on top of it, so the image is refused.
+  if (fault.kind != HexFault::kCannotOpen) report.faults.push_back({kFirstOnY, fault});
 
   // Whatever a bad H01 stored stays; the embedded texts are loaded on top of it.
+  report.source = ImageSource::kEmbedded;
   Show(status, "Loading program files");
-  for (int bank = 0; bank < kBankCount; ++bank)
-    LoadHexResource(static_cast<std::uint16_t>(kFirstFirmwareResource + bank), static_cast<std::uint32_t>(bank) * kBankSize);
+  for (int bank = 0; bank < kBankCount; ++bank) {
+    const auto id = static_cast<std::uint16_t>(kFirstFirmwareResource + bank);
+    load(LoadHexResource(id, static_cast<std::uint32_t>(bank) * kBankSize, &fault), "embedded text " + std::to_string(id),
+         fault);
+  }
+  return report;
 }
 
 }  // namespace cvm6

@@ -73,10 +73,13 @@ std::optional<ListEntry> CListFileReader::Next() {
   return std::nullopt;
 }
 
+// The base is what tells the entries apart on the status line, so a long name gives way
+// to it: the name is cut, never the base.
 std::string ListEntryStatus(const ListEntry& entry) {
-  char text[kMaxStatusText + 1];
-  std::snprintf(text, sizeof text, "%s 0X%05lx", entry.name.c_str(), static_cast<unsigned long>(entry.base));
-  return text;
+  char base[32];
+  const int baseLength = std::snprintf(base, sizeof base, " 0X%05lx", static_cast<unsigned long>(entry.base));
+  const std::size_t room = kMaxStatusText > static_cast<std::size_t>(baseLength) ? kMaxStatusText - baseLength : 0;
+  return entry.name.substr(0, room) + base;
 }
 
 }  // namespace cvm6

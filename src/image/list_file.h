@@ -8,7 +8,7 @@
 //    name, and the offending word is read as the next entry's name, so the entries on the
 //    following lines are still paired correctly;
 //  - a name longer than 79 characters skips its entry;
-//  - status lines are cut to 79 characters.
+//  - status lines are cut to 79 characters, the name giving way to the base.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -46,7 +46,8 @@ class CListFileReader {
 // saturate (they end the list all the same). Nothing if the word is not such a number.
 std::optional<std::uint32_t> ParseListBase(const std::string& word);
 
-// "%s 0X%05lx" with the entry's name and base, cut to kMaxStatusText characters.
+// "%s 0X%05lx" with the entry's name and base, cut to kMaxStatusText characters by
+// shortening the name; the base stays whole.
 std::string ListEntryStatus(const ListEntry& entry);
 
 }  // namespace cvm6

@@ -21,6 +21,9 @@ class CFrameQueues {
   // Returns at once when a received frame waits, else waits up to timeoutMs for one to
   // be appended. Lets a waiting loop idle instead of spinning a core; never takes a frame.
   bool WaitForReceived(std::uint32_t timeoutMs);
+  // Ends the WaitForReceived that sleeps now (or the next one) without a frame, so that
+  // its caller looks at its other conditions. Any thread may call it.
+  void WakeReceiveWaiter() { m_receivedSignal.Set(); }
   void AppendTransmit(FramePtr frame);
   FramePtr TakeTransmit();
 

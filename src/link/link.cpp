@@ -1,5 +1,6 @@
 #include "link/link.h"
 
+#include <algorithm>
 #include <chrono>
 #include <new>
 #include <system_error>
@@ -100,6 +101,7 @@ bool CLink::Stop() {
   m_stopReceiver = true;
   m_stopTransmitter = true;
   m_wakeTransmitter.Set();
+  m_port->WakeReader();
   WaitForOne(m_receiverStopped, kInfinite);
   WaitForOne(m_transmitterStopped, kInfinite);
   m_receiver.join();
@@ -131,6 +133,7 @@ void CLink::ReceiverThread() {
     // transmitter at once, so that the link goes down now rather than at a time-out.
     m_failed = true;
     m_wakeTransmitter.Set();
+    WakeReceiveWaiter();
   }
   m_receiverStopped.Set();
 }
@@ -154,28 +157,27 @@ void CLink::ReceiveLoop() {
       return;  // the frame being built went with the stack
     } catch (const CFailure& failure) {
       if (failure.code() != 1105) throw;
+      if (m_stopReceiver.load()) return;  // Stop woke the read
       ++m_rxTimeouts;
       m_receiveTimeout.Set();
     }
   }
 }
 
-// The read that starts a unit waits in slices of the wake interval, so that Stop is
-// seen promptly on an idle line; a one-byte read that times out loses nothing, and the
-// slices add up to the same read limit. False when stopping.
+// The read that starts a unit waits for the whole read limit; Stop wakes it through the
+// port. A read that ends early without a stop (a wake meant for an earlier start) goes
+// on waiting for what is left of the limit, and loses nothing. False when stopping.
 bool CLink::ReadUnitStart(std::uint8_t& byte) {
   using Clock = std::chrono::steady_clock;
   const std::uint32_t limit = m_limits.readTimeoutMs;
-  const std::uint32_t slice = m_limits.wakeIntervalMs > 0 ? m_limits.wakeIntervalMs : 100;
   const auto start = Clock::now();
   for (;;) {
     if (m_stopReceiver.load() || m_failed.load()) return false;
     const auto elapsed =
         static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-    const std::uint32_t left = elapsed < limit ? limit - elapsed : 0;
-    if (left == 0) ThrowCode(1105);
+    if (elapsed >= limit) ThrowCode(1105);
     try {
-      m_port->Read(&byte, 1, left < slice ? left : slice);
+      m_port->Read(&byte, 1, limit - elapsed);
       return true;
     } catch (const CFailure& failure) {
       if (failure.code() != 1105) throw;
@@ -245,6 +247,7 @@ void CLink::TransmitterThread() {
       } catch (...) {
       }
     }
+    WakeReceiveWaiter();
   }
   m_outstanding.reset();
   m_transmitterStopped.Set();
@@ -253,6 +256,12 @@ void CLink::TransmitterThread() {
 void CLink::TransmitLoop() {
   m_txSequence = 1;
   m_outstanding.reset();
+  m_resentOnQuiet = false;
+  m_settledAt = {};
+  // One longest frame on the line at the port's rate (the updater's 57600 baud where
+  // the port has no rate of its own), rounded up to the millisecond.
+  const std::uint32_t baud = m_port->GetInfo() != 0 ? m_port->GetInfo() : 57600;
+  m_settleTime = std::chrono::milliseconds((kMaxFrameBytes * 10 * 1000 + baud - 1) / baud);
   bool first = true;
   while (DownState(first) && UpState()) first = false;
 }
@@ -281,20 +290,30 @@ bool CLink::DownState(bool first) {
 }
 
 bool CLink::UpState() {
+  using Clock = std::chrono::steady_clock;
   for (;;) {
     if (m_stopTransmitter.load()) return false;
     if (m_failed.load()) {
       LinkDown();
       return false;
     }
-    // While a frame is outstanding the semaphore is left out, so new frames wait.
+    // While a frame is outstanding, or while the line settles after a resend, the
+    // semaphore is left out, so new frames wait.
+    const auto now = Clock::now();
+    const bool settling = now < m_settledAt;
     CWaitable* objects[kWaitObjects + 1] = {&m_ackRequest, &m_nakRequest, &m_wakeSeen,     &m_syncSeen,
                                            &m_ackSeen,    &m_nakSeen,    &m_badControlSeen, &m_receiveTimeout};
     std::size_t count = kTransmitPending;
-    if (!m_outstanding) objects[count++] = &m_transmitPending;
+    if (!m_outstanding && !settling) objects[count++] = &m_transmitPending;
     objects[count++] = &m_wakeTransmitter;
-    const int ready = WaitForAny(std::span<CWaitable* const>(objects, count), m_limits.keepAliveMs);
+    std::uint32_t timeoutMs = m_limits.keepAliveMs;
+    if (settling) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_settledAt - now).count();
+      timeoutMs = std::min<std::uint32_t>(timeoutMs, static_cast<std::uint32_t>(left));
+    }
+    const int ready = WaitForAny(std::span<CWaitable* const>(objects, count), timeoutMs);
     if (ready != kWaitTimeout && objects[ready] == &m_wakeTransmitter) continue;
+    if (ready == kWaitTimeout && settling && Clock::now() >= m_settledAt) continue;  // settled: frames may go
 
     switch (ready) {
       case kAckRequest: {
@@ -317,10 +336,21 @@ bool CLink::UpState() {
         if (m_outstanding) {
           m_outstanding.reset();
           m_txSequence = m_txSequence == 255 ? 1 : static_cast<std::uint8_t>(m_txSequence + 1);
+          // A frame resent on the quiet time-out may have had only a late answer: the far
+          // end then answers both copies, and its second 0xA5 must find nothing
+          // outstanding. The next frame waits until the line has been quiet that long.
+          if (m_resentOnQuiet) m_settledAt = Clock::now() + m_settleTime;
+          m_resentOnQuiet = false;
+        } else if (settling) {
+          m_settledAt = Clock::now() + m_settleTime;
         }
         break;
       case kNakSeen:
-        if (m_outstanding) WriteFrame(*m_outstanding, m_txSequence);
+        if (m_outstanding) {
+          WriteFrame(*m_outstanding, m_txSequence);
+        } else if (settling) {
+          m_settledAt = Clock::now() + m_settleTime;
+        }
         break;
       case kBadControlSeen:
       case kReceiveTimeout:
@@ -344,6 +374,7 @@ bool CLink::UpState() {
         // once more keeps the download moving and keeps the line alive just as well.
         if (m_outstanding) {
           WriteFrame(*m_outstanding, m_txSequence);
+          m_resentOnQuiet = true;
         } else {
           const std::uint8_t keepAlive = LINK_KEEPALIVE;
           WriteBytes(&keepAlive, 1);

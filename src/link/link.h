@@ -11,6 +11,7 @@
 // Threading rule: Start, Stop, IsActive, QueueTransmit and TakeReceived belong to one
 // owner thread (the window's); the two link threads never touch anything else.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <thread>
 
@@ -121,6 +122,9 @@ class CLink : public CFrameQueues {
   // Transmitter-thread state.
   std::uint8_t m_txSequence = 1;
   FramePtr m_outstanding;
+  bool m_resentOnQuiet = false;  // the outstanding frame went out again on the quiet time-out
+  std::chrono::steady_clock::time_point m_settledAt{};  // no new frame before this
+  std::chrono::steady_clock::duration m_settleTime{};
 };
 
 }  // namespace cvm6

@@ -23,7 +23,7 @@ const char* DescribeCode(int code) {
 CFailure::CFailure(int code) : m_code(code), m_text(std::to_string(code) + ": " + DescribeCode(code)) {}
 
 CFailure::CFailure(int code, std::string detail)
-    : m_code(code), m_text(std::to_string(code) + ": " + DescribeCode(code) + " (" + detail + ")") {}
+    : m_code(code), m_detail(std::move(detail)), m_text(std::to_string(code) + ": " + DescribeCode(code) + " (" + m_detail + ")") {}
 
 void ThrowCode(int code) { throw CFailure(code); }
 void ThrowCode(int code, std::string detail) { throw CFailure(code, std::move(detail)); }

@@ -14,9 +14,12 @@ class CFailure : public std::exception {
 
   int code() const noexcept { return m_code; }
   const char* what() const noexcept override { return m_text.c_str(); }
+  // What the thrower added about this failure ("not a serial port"); "" when nothing.
+  const std::string& detail() const noexcept { return m_detail; }
 
  private:
   int m_code;
+  std::string m_detail;
   std::string m_text;
 };
 

@@ -21,13 +21,16 @@
 namespace cvm6 {
 
 struct CSerialPort::SystemPort {
+  ~SystemPort();
+  void Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs);
+  void CloseWakeFds();
+
   int m_handle = -1;              // file descriptor of the tty; -1 when not open
   int m_wakeFd = -1;              // eventfd that Close uses to end a waiting transfer
+  int m_readerWakeFd = -1;        // eventfd that WakeReader uses to end a waiting Read
   std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
   // Bytes read but not yet asked for, which BytesWaiting reports.
   CReadBuffer m_input;
-
-  void Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs);
 };
 
 namespace {
@@ -93,7 +96,8 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
     : m_system(std::make_unique<SystemPort>()) {
   SystemPort& port = *m_system;
   port.m_wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-  if (port.m_wakeFd < 0) ThrowCode(1103);
+  port.m_readerWakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (port.m_wakeFd < 0 || port.m_readerWakeFd < 0) ThrowCode(1103);  // ~SystemPort closes them
   m_opened = false;
 
   const std::string path = MapPortName(name ? name : "");
@@ -109,29 +113,43 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
     close(fd);
     return;
   }
-  if (isatty(fd)) (void)ioctl(fd, TIOCEXCL);
-  if (!ApplyLineSettings(fd, baudRate, handshake)) {
+  // A file or /dev/null opens as well as a port does, but has no line to set.
+  const bool serialLine = isatty(fd);
+  if (serialLine) (void)ioctl(fd, TIOCEXCL);
+  if (!serialLine || !ApplyLineSettings(fd, baudRate, handshake)) {
     close(fd);
-    close(port.m_wakeFd);
-    port.m_wakeFd = -1;
-    ThrowCode(1101, path + ": line settings refused");
+    ThrowCode(1101, serialLine ? "line settings refused" : DescribeOpenError(ENOTTY));
   }
   if (!handshake) RaiseModemLines(fd);
   AskForLowLatency(fd);
   port.m_handle = fd;
+  m_baudRate = baudRate;
   m_opened = true;
 }
 
-CSerialPort::~CSerialPort() {
-  if (!m_system) return;
-  if (m_system->m_handle >= 0) {
-    (void)ioctl(m_system->m_handle, TIOCNXCL);  // the exclusive flag would outlive us on a shared tty
-    close(m_system->m_handle);
+void CSerialPort::SystemPort::CloseWakeFds() {
+  for (int* fd : {&m_wakeFd, &m_readerWakeFd}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
   }
-  if (m_system->m_wakeFd >= 0) close(m_system->m_wakeFd);
 }
 
-std::uint32_t CSerialPort::GetInfo() { return 0; }
+CSerialPort::SystemPort::~SystemPort() {
+  if (m_handle >= 0) {
+    (void)ioctl(m_handle, TIOCNXCL);  // the exclusive flag would outlive us on a shared tty
+    close(m_handle);
+  }
+  CloseWakeFds();
+}
+
+CSerialPort::~CSerialPort() = default;
+
+std::uint32_t CSerialPort::GetInfo() { return m_baudRate; }
+
+void CSerialPort::WakeReader() {
+  const std::uint64_t one = 1;
+  if (m_system && m_system->m_readerWakeFd >= 0) (void)!write(m_system->m_readerWakeFd, &one, sizeof one);
+}
 
 std::string CSerialPort::OpenErrorText() const { return DescribeOpenError(m_openError); }
 
@@ -203,8 +221,11 @@ void CSerialPort::SystemPort::Transfer(bool reading, std::uint8_t* buffer, std::
       if (left <= 0) ThrowCode(1105);
       waitMs = static_cast<int>(left);
     }
-    pollfd fds[2] = {{fd, static_cast<short>(reading ? POLLIN : POLLOUT), 0}, {m_wakeFd, POLLIN, 0}};
-    const int ready = poll(fds, 2, waitMs);
+    // Only a Read looks at the reader's wake-up; it stays set until a Read takes it.
+    pollfd fds[3] = {{fd, static_cast<short>(reading ? POLLIN : POLLOUT), 0},
+                     {m_wakeFd, POLLIN, 0},
+                     {m_readerWakeFd, POLLIN, 0}};
+    const int ready = poll(fds, reading ? 3 : 2, waitMs);
     tryFirst = false;
     if (ready < 0) {
       if (errno == EINTR) continue;
@@ -212,6 +233,11 @@ void CSerialPort::SystemPort::Transfer(bool reading, std::uint8_t* buffer, std::
     }
     if (ready == 0) continue;  // time-out: checked at the top
     if (fds[1].revents != 0) ThrowCode(1102);  // Close ended the wait
+    if (reading && fds[2].revents != 0) {
+      std::uint64_t count = 0;
+      (void)!read(m_readerWakeFd, &count, sizeof count);
+      ThrowCode(1105, "woken");
+    }
     const short got = fds[0].revents;
     if (got & POLLNVAL) ThrowCode(1102);
     if (got & (reading ? POLLIN : POLLOUT)) {

@@ -4,7 +4,7 @@
 //
 // Threading rule: one thread may Read while another Writes (the link's receiver and
 // transmitter do exactly that). Two concurrent Reads, or two concurrent Writes, are not
-// allowed. Close may be called from any thread; it ends a Read or Write that waits.
+// allowed. Close and WakeReader may be called from any thread.
 //
 // Failures are thrown as CFailure with the port's codes:
 //   1101 line settings refused at construction; the line failed (end of file, EIO/ENXIO,
@@ -31,6 +31,7 @@ class CSerialPort {
   // Virtual so that in-memory ports used by tests and the simulator are deleted whole.
   virtual ~CSerialPort();
 
+  // The line's baud rate; 0 for a port without one (an in-memory line).
   virtual std::uint32_t GetInfo();
   virtual bool Close();
   virtual bool IsOpen();
@@ -41,6 +42,10 @@ class CSerialPort {
   // How many bytes a Read could surely take now without waiting (0 when not known);
   // for the reading thread only.
   virtual std::uint32_t BytesWaiting();
+  // Ends the Read that waits now, or else the next Read that has to wait, early with
+  // 1105, so that the reading thread can look at its stop flag at once instead of after
+  // its time-out. Nothing on the line is lost: the bytes stay for the next Read.
+  virtual void WakeReader();
 
   // True only when the port was opened and the line settings were applied.
   bool m_opened = false;
@@ -60,6 +65,7 @@ class CSerialPort {
   struct SystemPort;
   std::unique_ptr<SystemPort> m_system;
   int m_openError = 0;
+  std::uint32_t m_baudRate = 0;
 };
 
 // "COM1".."COM4" → the system's first four serial ports (/dev/ttyS0..3 on Linux; on

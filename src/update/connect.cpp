@@ -26,11 +26,20 @@ void CUpdaterDlg::OnConnect() {
     std::string portName = Host() ? Host()->GetListItemText(IDC_PORT_LIST, m_portChoice) : "";
     if (portName.empty()) portName = name;
 
-    m_port = OpenPort(portName).release();
+    try {
+      m_port = OpenPort(portName).release();
+    } catch (const CFailure& failure) {
+      // It opened, but is no serial line (a file, /dev/null) or refused the line settings.
+      m_portOpenError = failure.detail();
+      OnPortUnusable(failure);
+      m_result = UpdateResult::kPortUnusable;
+      return;
+    }
     if (!m_port || !m_port->m_opened) {
       m_portOpenError = m_port ? m_port->OpenErrorText() : "";
       delete m_port;
       m_port = nullptr;
+      m_result = UpdateResult::kPortNotOpened;
       MessageBoxPrompt(IDP_PORT_NOT_OPENED, MsgIcon::Stop);
       return;
     }
@@ -40,10 +49,11 @@ void CUpdaterDlg::OnConnect() {
     CWaitCursor wait(*this);
     if (!WaitForDevice()) {
       DropConnection();
+      m_result = UpdateResult::kDeviceNotFound;
       MessageBoxPrompt(IDP_CANNOT_CONNECT, MsgIcon::Stop);
       return;
     }
-    IdentifyDevice();
+    m_result = IdentifyDevice() ? UpdateResult::kConnected : UpdateResult::kNotIdentified;
     UpdateData(true);
     if (m_deviceChoice != 0) EnableControl(IDC_UPDATE, true);
     m_onlineText = "Online";
@@ -61,15 +71,16 @@ std::unique_ptr<CSerialPort> CUpdaterDlg::OpenPort(const std::string& name) {
 }
 
 // Every wait of the procedure: received frames are processed one at a time until `flag`
-// is set, the deadline passes or the port has failed for good. Between frames the loop
-// idles up to 1 ms for the next one instead of spinning a core; not after the frame that
-// set the flag, whose wake-up the wait had already used (that cost a millisecond a block).
+// is set, the deadline passes or the port has failed for good. Between frames the wait
+// sleeps until the next frame, a port failure or WakeWaits, with the deadline from the
+// tick count as its limit; it never wakes on a timer of its own.
 void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline) {
-  while (TickBefore(TimeGetTime(), deadline) && !flag && !PortGone()) {
-    OnWaiting();
+  for (;;) {
+    CheckInterrupt();
+    const std::uint32_t now = TimeGetTime();
+    if (flag || PortGone() || !TickBefore(now, deadline)) return;
     Poll(1);
-    if (flag) break;
-    m_link.WaitForReceived(1);
+    if (!flag) m_link.WaitForReceived(deadline - now);
   }
 }
 
@@ -92,11 +103,14 @@ bool CUpdaterDlg::IdentifyDevice() {
   // transmitter has brought the link up, and the request is then refused. It is asked
   // again once the link is up, instead of waiting the whole limit for a reply to a
   // request that never went out.
+  // The link counts itself up before it queues its link-up notice, so the frame that
+  // ends the sleep finds the request accepted.
   while (!SendRequestDeviceData(m_deviceAddress, kNoAddress, true)) {
-    if (!TickBefore(TimeGetTime(), deadline) || PortGone() || !IsPresent(m_deviceAddress)) return false;
-    OnWaiting();
+    const std::uint32_t now = TimeGetTime();
+    if (!TickBefore(now, deadline) || PortGone() || !IsPresent(m_deviceAddress)) return false;
+    CheckInterrupt();
+    m_link.WaitForReceived(deadline - now);
     Poll(1);
-    m_link.WaitForReceived(1);
   }
   m_identified = false;
   PollUntil(m_identified, deadline);

@@ -17,7 +17,6 @@ constexpr std::uint8_t kDeviceTypeM6 = 0x45;
 constexpr std::uint32_t kMaxBlock = 246;
 constexpr int kBlockRange = 79;
 constexpr int kTotalRange = 159;
-constexpr const char* kLoadingEmbedded = "Loading program files";
 
 // Sets a flag for as long as it lives.
 class Running {
@@ -58,6 +57,7 @@ void CUpdaterDlg::OnUpdate() {
   CWaitCursor wait(*this);
   UpdateData(true);
   if (m_deviceChoice != 1) {  // "Not Selected" (or no selection at all)
+    m_result = UpdateResult::kCancelled;
     EnableControl(IDC_CLOSE, true);
     return;
   }
@@ -65,6 +65,7 @@ void CUpdaterDlg::OnUpdate() {
   try {
     try {
       if (m_identified && m_deviceType != kDeviceTypeM6) {
+        m_result = UpdateResult::kWrongDevice;
         MessageBoxPrompt(IDP_WRONG_DEVICE, MsgIcon::Stop);
         EnableControl(IDC_CLOSE, true);
         return;
@@ -72,19 +73,27 @@ void CUpdaterDlg::OnUpdate() {
       m_totalProgress.SetRange(0, kTotalRange);
       m_totalProgress.SetPos(0);
       image = std::make_unique<CFlashImage>();
-      m_lastLoadStatus.clear();
-      image->LoadFirmwareImage([this](const std::string& text) {
-        m_lastLoadStatus = text;
-        ShowStatus(text);
-      });
+      const ImageLoadReport report = image->LoadFirmwareImage([this](const std::string& text) { ShowStatus(text); });
+      // A text that could not be read whole leaves a firmware the unit cannot run. Nothing
+      // has been sent: the window stays as it was, so Update can go again once the
+      // files are put right.
+      if (!report.Usable()) {
+        m_result = UpdateResult::kImageRefused;
+        MessageBoxText(report.RefusalText(), MsgIcon::Stop);
+        EnableControl(IDC_CLOSE, true);
+        EnableControl(IDC_UPDATE, true);
+        return;
+      }
       // Erasing the unit and then reporting completion for zero blocks would leave it
       // without firmware while saying all went well.
       if (image->GetCount() == 0) {
+        m_result = UpdateResult::kNoImage;
         MessageBoxText(kNoImageText, MsgIcon::Stop);
         EnableControl(IDC_CLOSE, true);
         return;
       }
-      if (res::IsSyntheticFirmware() && m_lastLoadStatus == kLoadingEmbedded && !ConfirmSyntheticImage()) {
+      if (res::IsSyntheticFirmware() && report.source == ImageSource::kEmbedded && !ConfirmSyntheticImage()) {
+        m_result = UpdateResult::kCancelled;
         EnableControl(IDC_CLOSE, true);
         return;
       }
@@ -97,6 +106,7 @@ void CUpdaterDlg::OnUpdate() {
       return;
     } catch (const CImageReadError& error) {
       // Nothing has been sent yet: the link and port stay as they are.
+      m_result = UpdateResult::kImageRefused;
       MessageBoxText(std::string("The firmware image could not be read: ") + error.what(), MsgIcon::Stop);
       EnableControl(IDC_CLOSE, true);
       EnableControl(IDC_CONNECT, false);
@@ -110,6 +120,7 @@ void CUpdaterDlg::OnUpdate() {
     ReportFailureCode(1302);
     return;
   }
+  m_result = UpdateResult::kDone;
   ShowStatus("Update Complete");
   MessageBoxPrompt(IDP_UPDATE_COMPLETE, MsgIcon::None);
   EnableControl(IDC_CLOSE, true);
@@ -132,10 +143,12 @@ bool CUpdaterDlg::DownloadTarget(CFlashImage& image, std::uint8_t target) {
 }
 
 bool CUpdaterDlg::StartDownload(std::uint8_t target) {
-  m_eraseRequested = true;
-  SendStartFlashDownload(target, m_deviceAddress, kNoAddress, true);
+  // The last moment at which an interrupt leaves the unit as it was.
+  CheckInterrupt();
+  m_eraseRequested = SendStartFlashDownload(target, m_deviceAddress, kNoAddress, true);
   m_blockCount = 0;
   m_startReplied = false;
+  if (!m_eraseRequested) return false;  // refused: the unit is gone, no reply can come
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
   PollUntil(m_startReplied, deadline);
   return m_startReplied && m_echoedTarget == target;
@@ -149,8 +162,9 @@ bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
     Poll(0);
     const std::uint32_t start = image.NextSetAddress(nextAddress - 1);
     if (start < nextAddress) return true;  // the search wrapped: every stored byte is sent
+    // A block never runs past the top of the address space into address 0.
     std::uint32_t end = start;
-    while (end - start < kMaxBlock - 1 && image.IsSet(end + 1)) ++end;
+    while (end - start < kMaxBlock - 1 && end != 0xFFFFFFFF && image.IsSet(end + 1)) ++end;
     const std::uint32_t n = end - start + 1;
     for (std::uint32_t i = 0; i < n; ++i) block[i] = image.GetByte(start + i);
 
@@ -181,14 +195,16 @@ bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
 }
 
 bool CUpdaterDlg::EndDownload() {
-  SendEndFlashDownload(m_deviceAddress, kNoAddress, true);
+  const bool sent = SendEndFlashDownload(m_deviceAddress, kNoAddress, true);
   m_endReplied = false;
+  if (!sent) return false;  // refused: the unit is gone, no reply can come
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
   PollUntil(m_endReplied, deadline);
   return m_endReplied;
 }
 
 void CUpdaterDlg::FailDownload(const char* text) {
+  m_result = UpdateResult::kDownloadFailed;
   MessageBoxText(text, MsgIcon::Stop);
   DropConnection();
   throw CUserException{};

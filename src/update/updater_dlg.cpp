@@ -74,12 +74,15 @@ void CUpdaterDlg::DropConnection() {
 // A failure code from the layers below (a port, link, queue or node failure) reached a
 // command: say which, tear the connection down, and leave Close as the one way on.
 void CUpdaterDlg::ReportFailureCode(int code) {
+  m_result = UpdateResult::kCommunicationError;
   MessageBoxText("Communication error " + std::to_string(code) + ": " + DescribeCode(code) + ".", MsgIcon::Stop);
   DropConnection();
   EnableControl(IDC_UPDATE, false);
   EnableControl(IDC_CONNECT, false);
   EnableControl(IDC_CLOSE, true);
 }
+
+void CUpdaterDlg::OnPortUnusable(const CFailure& failure) { ReportFailureCode(failure.code()); }
 
 bool CUpdaterDlg::ConfirmSyntheticImage() {
   return MessageBoxText(kSyntheticImageQuestion, MsgIcon::Question, MsgButtons::YesNo) == IDYES;

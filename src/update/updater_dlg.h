@@ -6,7 +6,10 @@
 //
 // Threading rule: everything here, the update state included, belongs to the window's
 // thread. Handler overrides run inside Poll on that thread and only set members that the
-// waiting loops test. Waits spin on Poll(1) against deadlines from the tick counter.
+// waiting loops test. Waits take received frames one at a time with Poll(1) against
+// deadlines from the tick counter, and sleep in between until a frame arrives, the port
+// fails, WakeWaits is called or the deadline passes. WakeWaits is the one member that
+// any thread may call.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -14,9 +17,11 @@
 #include "net/network_node.h"
 #include "platform/dialog.h"
 #include "update/update_limits.h"
+#include "update/update_result.h"
 
 namespace cvm6 {
 
+class CFailure;
 class CFlashImage;
 class CSerialPort;
 
@@ -35,8 +40,10 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // Whether a command is running (Update and Close disabled): the window refuses to be
   // closed meanwhile, since it pumps its messages between blocks.
   bool IsCommandRunning() const { return m_commandRunning; }
-  // Whether the erase had been requested in the running or last update.
+  // Whether the erase request of the running or last update was handed to the link.
   bool EraseRequested() const { return m_eraseRequested; }
+  // What the last command came to.
+  UpdateResult Result() const { return m_result; }
   // The operating system's reason the port did not open, for hosts that can show more.
   const std::string& PortOpenError() const { return m_portOpenError; }
   const std::string& StatusText() const { return m_statusText; }
@@ -48,9 +55,16 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // Before a build that carries the synthetic image erases a unit: true to go ahead.
   // The default asks the user; hosts that know better (the simulator) may answer.
   virtual bool ConfirmSyntheticImage();
-  // Called on every turn of a waiting loop; a host that can be interrupted (the
-  // terminal's Ctrl-C) may throw from here to abandon the command.
-  virtual void OnWaiting() {}
+  // Called on every turn of a waiting loop and right before the erase request; a host
+  // that can be interrupted (the terminal's Ctrl-C) throws from here to abandon the
+  // command. Whoever interrupts calls WakeWaits, so that a sleeping wait looks at once.
+  virtual void CheckInterrupt() {}
+  // Ends the sleep of the wait that runs (or of the next one) so that it looks at its
+  // conditions again. Any thread may call it.
+  void WakeWaits() { m_link.WakeReceiveWaiter(); }
+  // The port opened but failed its set-up (not a serial line, line settings refused).
+  // The window reports it as the communication error it is; hosts may say more.
+  virtual void OnPortUnusable(const CFailure& failure);
   // Progress of the block pass, for hosts that show more than the bars.
   virtual void OnBlockWritten(std::uint32_t /*bytesSent*/, std::uint32_t /*totalBytes*/) {}
   // The port Connect opens by `name`: the system's serial port at 57600 baud without
@@ -114,11 +128,11 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   float m_firmwareVersion = 0.0f;
 
   const UpdateLimits m_limits;
+  UpdateResult m_result = UpdateResult::kNone;
   bool m_commandRunning = false;
   bool m_updateRunning = false;
   bool m_eraseRequested = false;
   std::string m_portOpenError;
-  std::string m_lastLoadStatus;
 };
 
 // Texts of the window.

@@ -83,6 +83,7 @@ struct TextCase {
   std::uint32_t base;
   bool result;
   Bytes stored;
+  HexFault fault = {};  // why it read false, and on which line
 };
 
 class ReadHexText : public ::testing::TestWithParam<TextCase> {};
@@ -91,9 +92,12 @@ TEST_P(ReadHexText, StoresAndReports) {
   const auto& c = GetParam();
   CFlashImage image;
   auto stream = StreamOf(c.text);
-  EXPECT_EQ(image.ReadHex(stream, c.base), c.result);
+  HexFault fault{HexFault::kCannotOpen, 99};
+  EXPECT_EQ(image.ReadHex(stream, c.base, &fault), c.result);
   EXPECT_EQ(StoredBytes(image), c.stored);
   EXPECT_EQ(image.GetCount(), c.stored.size());
+  EXPECT_EQ(fault.kind, c.fault.kind);
+  EXPECT_EQ(fault.line, c.fault.line);
 }
 
 const Bytes kWorked = {{0x20030, 0x02}, {0x20031, 0x33}, {0x20032, 0x7A}};
@@ -115,27 +119,37 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TextCase{"WorkedRecord", ":0300300002337A1E\r\n:00000001FF\r\n", 0x20000, true, kWorked},
         TextCase{"LowerCase", ":0300300002337a1e\r\n:00000001ff\r\n", 0x20000, true, kWorked},
-        TextCase{"BadChecksumKeepsBytes", ":0300300002337A1F\r\n:00000001FF\r\n", 0x20000, false, kWorked},
+        TextCase{"BadChecksumKeepsBytes", ":0300300002337A1F\r\n:00000001FF\r\n", 0x20000, false, kWorked,
+                 {HexFault::kWrongChecksum, 1}},
         TextCase{"LineEndInsideRecord", ":0300300002\r\n337A1E\r\n:00000001FF\r\n", 0x20000, false,
-                 {{0x20030, 0x02}}},
-        TextCase{"EndOfInputInsideRecord", ":0300300002337A", 0x20000, false, kWorked},
-        TextCase{"NoEndRecord", ":0300300002337A1E\r\n", 0x20000, false, kWorked},
-        TextCase{"Empty", "", 0, false, {}},
+                 {{0x20030, 0x02}}, {HexFault::kCutByLineEnd, 1}},
+        TextCase{"EndOfInputInsideRecord", ":0300300002337A", 0x20000, false, kWorked, {HexFault::kCutByEnd, 1}},
+        TextCase{"NoEndRecord", ":0300300002337A1E\r\n", 0x20000, false, kWorked, {HexFault::kNoEndRecord, 0}},
+        TextCase{"Empty", "", 0, false, {}, {HexFault::kNoEndRecord, 0}},
         TextCase{"Type4IsData", ":02001004ABCD72\r\n:00000001FF\r\n", 0x10000, true,
                  {{0x10010, 0xAB}, {0x10011, 0xCD}}},
         TextCase{"EndRecordWithData", ":02000001BEEF50\r\n", 0x50000, true, {{0x50000, 0xBE}, {0x50001, 0xEF}}},
         TextCase{"EndRecordWithDataBadChecksum", ":02000001BEEF51\r\n", 0x50000, false,
-                 {{0x50000, 0xBE}, {0x50001, 0xEF}}},
+                 {{0x50000, 0xBE}, {0x50001, 0xEF}}, {HexFault::kWrongChecksum, 1}},
         TextCase{"NothingReadAfterEnd", ":00000001FF\r\n:0100000055AA\r\n:zz", 0, true, {}},
         TextCase{"LinesWithoutColonSkipped",
                  "\r\n\r\nS00600004844521B\r\nbuilt 2003 by the tool chain\r\n:0300300002337A1E\r\n\r\n"
                  ":00000001FF\r\n",
                  0x20000, true, kWorked},
         TextCase{"ColonInNoteStartsARecord", "note: see below\r\n:0300300002337A1E\r\n:00000001FF\r\n", 0x20000,
-                 false, {}},
-        TextCase{"SInsideField", ":03S0300002337A1E\r\n", 0, false, {}},
-        TextCase{"NulInsideData", std::string(":030030000") + '\0' + "337A1E\r\n:00000001FF\r\n", 0x20000, false, {}},
-        TextCase{"FFByteEndsTheScan", "\xFF:0300300002337A1E\r\n:00000001FF\r\n", 0x20000, false, {}},
+                 false, {}, {HexFault::kNotADigit, 1}},
+        TextCase{"SInsideField", ":03S0300002337A1E\r\n", 0, false, {}, {HexFault::kNotADigit, 1}},
+        TextCase{"NulInsideData", std::string(":030030000") + '\0' + "337A1E\r\n:00000001FF\r\n", 0x20000, false, {},
+                 {HexFault::kNotADigit, 1}},
+        TextCase{"FFByteEndsTheScan", "\xFF:0300300002337A1E\r\n:00000001FF\r\n", 0x20000, false, {},
+                 {HexFault::kNoEndRecord, 0}},
+        // The fault's line counts every line end before its record, blank lines and
+        // notes included, with CR LF or LF alone.
+        TextCase{"FaultOnTheFifthLine",
+                 "\r\n:0100300002CD\r\nnote\r\n:01003100339B\r\n:01003200FF00\r\n:00000001FF\r\n", 0x20000,
+                 false, {{0x20030, 0x02}, {0x20031, 0x33}, {0x20032, 0xFF}}, {HexFault::kWrongChecksum, 5}},
+        TextCase{"LfOnlyLines", ":0300300002337A1E\n\n:0300300002337A\n", 0x20000, false, kWorked,
+                 {HexFault::kCutByLineEnd, 3}},
         TextCase{"RecordRunsIntoTheNextBank", CrossingText(), 0x30000, true, Crossing()},
         TextCase{"AddressWrapsAtTheTop", HexRecord(0xFFFF, 0, "\x11\x22") + kEndRecord, 0xFFFF0000, true,
                  {{0xFFFFFFFF, 0x11}, {0x00000000, 0x22}}}),

@@ -23,8 +23,14 @@ class ImageSources : public ::testing::Test {
  protected:
   std::vector<std::string> Load() {
     std::vector<std::string> lines;
-    m_image.LoadFirmwareImage([&](const std::string& line) { lines.push_back(line); });
+    m_report = m_image.LoadFirmwareImage([&](const std::string& line) { lines.push_back(line); });
     return lines;
+  }
+  // The report's faults as "text: fault" lines.
+  std::vector<std::string> Faults() const {
+    std::vector<std::string> faults;
+    for (const auto& [text, fault] : m_report.faults) faults.push_back(text + ": " + fault.Describe());
+    return faults;
   }
 
   // A hex text storing `text` at offset `offset` of its bank.
@@ -45,6 +51,7 @@ class ImageSources : public ::testing::Test {
   test::CurrentDirGuard m_inCwd{m_cwd.path()};
   test::EnvGuard m_y{"CVM6_DRIVE_Y", m_drive.path().string()};
   CFlashImage m_image;
+  ImageLoadReport m_report;
 };
 
 TEST_F(ImageSources, ListFileLoadsEachEntryAtItsBase) {
@@ -55,6 +62,8 @@ TEST_F(ImageSources, ListFileLoadsEachEntryAtItsBase) {
   EXPECT_EQ(m_image.GetCount(), 5u);
   EXPECT_EQ(m_image.GetByte(0x00010), 'a');
   EXPECT_EQ(m_image.GetByte(0x10022), 'b');
+  EXPECT_EQ(m_report.source, ImageSource::kListFile);
+  EXPECT_TRUE(m_report.Usable());
 }
 
 TEST_F(ImageSources, BaseOf100000EndsTheList) {
@@ -63,6 +72,7 @@ TEST_F(ImageSources, BaseOf100000EndsTheList) {
   m_cwd.Write("cvm6.ini", "a.hex 0\nb.hex 100000\n");
   EXPECT_EQ(Load(), std::vector<std::string>{"a.hex 0X00000"});
   EXPECT_EQ(m_image.GetCount(), 2u);
+  EXPECT_TRUE(m_report.Usable());  // the list ends there; nothing is missing
 }
 
 TEST_F(ImageSources, EmptyListFileLoadsNothing) {
@@ -72,11 +82,16 @@ TEST_F(ImageSources, EmptyListFileLoadsNothing) {
   EXPECT_EQ(m_image.GetCount(), 0u);
 }
 
-TEST_F(ImageSources, FailingEntryIsPassedOver) {
+// Loading goes on past an entry that fails, and the report names every one.
+TEST_F(ImageSources, FailingEntriesArePassedOverAndAllReported) {
   m_cwd.Write("b.hex", Hex(0x0020, "bbb"));
-  m_cwd.Write("cvm6.ini", "missing.hex 0\nb.hex 10000\n");
-  EXPECT_EQ(Load(), (std::vector<std::string>{"missing.hex 0X00000", "b.hex 0X10000"}));
-  EXPECT_EQ(m_image.GetCount(), 3u);
+  m_cwd.Write("c.hex", Hex(0x0020, "ccc", false));
+  m_cwd.Write("cvm6.ini", "missing.hex 0\nb.hex 10000\nc.hex 20000\ngone.hex 30000\n");
+  EXPECT_EQ(Load(), (std::vector<std::string>{"missing.hex 0X00000", "b.hex 0X10000", "c.hex 0X20000",
+                                              "gone.hex 0X30000"}));
+  EXPECT_EQ(m_image.GetCount(), 6u);
+  EXPECT_EQ(Faults(), (std::vector<std::string>{"missing.hex: cannot be opened", "c.hex: no end-of-file record",
+                                                "gone.hex: cannot be opened"}));
 }
 
 TEST_F(ImageSources, ListFileInTheCurrentDirectoryHidesDriveY) {
@@ -102,6 +117,8 @@ TEST_F(ImageSources, NoSourceOnDiskLoadsTheEmbeddedTexts) {
   EXPECT_EQ(Load(), std::vector<std::string>{"Loading program files"});
   EXPECT_EQ(m_image.GetCount(), kEmbeddedCount);
   EXPECT_EQ(m_image.NextSetAddress(0xFFFFFFFF), 0x02000u);
+  EXPECT_EQ(m_report.source, ImageSource::kEmbedded);
+  EXPECT_TRUE(m_report.Usable());
 }
 
 TEST_F(ImageSources, NoDriveYLoadsTheEmbeddedTexts) {
@@ -115,6 +132,8 @@ TEST_F(ImageSources, HexFilesOnDriveY) {
   EXPECT_EQ(Load(), std::vector<std::string>{"Loading hex file Y:\\CVM6\\cvm6"});
   EXPECT_EQ(m_image.GetCount(), 14u);
   for (std::uint32_t bank = 0; bank < 14; ++bank) EXPECT_EQ(m_image.GetByte(bank * 0x10000 + 0x100), 'B' + bank);
+  EXPECT_EQ(m_report.source, ImageSource::kDriveY);
+  EXPECT_TRUE(m_report.Usable());
 }
 
 TEST_F(ImageSources, FirstHexFileWithoutEndRecordFallsBackOnTopOfIt) {
@@ -127,6 +146,8 @@ TEST_F(ImageSources, FirstHexFileWithoutEndRecordFallsBackOnTopOfIt) {
   CFlashImage embedded;
   ASSERT_TRUE(embedded.LoadHexResource(160, 0));
   EXPECT_EQ(m_image.GetByte(0x02000), embedded.GetByte(0x02000));
+  // Two firmware versions mixed: the report refuses it.
+  EXPECT_EQ(Faults(), std::vector<std::string>{"Y:\\CVM6\\cvm6.H01: no end-of-file record"});
 }
 
 TEST_F(ImageSources, MissingSeventhFileLeavesBankSixEmpty) {
@@ -135,6 +156,7 @@ TEST_F(ImageSources, MissingSeventhFileLeavesBankSixEmpty) {
   Load();
   EXPECT_EQ(m_image.GetCount(), 13u);
   EXPECT_EQ(m_image.NextSetAddress(0x5FFFF), 0x70100u);
+  EXPECT_EQ(Faults(), std::vector<std::string>{"Y:\\CVM6\\cvm6.H07: cannot be opened"});
 }
 
 TEST_F(ImageSources, LowerCaseFolderIsFoundAsCVM6) {
@@ -149,11 +171,11 @@ TEST_F(ImageSources, UpperCaseFolderIsFoundAscvm6) {
   EXPECT_EQ(Load(), std::vector<std::string>{"Y:\\y.hex 0X00000"});
 }
 
-TEST_F(ImageSources, LongStatusLinesAreCut) {
+TEST_F(ImageSources, LongStatusLinesAreCutInTheNameNotTheBase) {
   const std::string name(75, 'n');
   m_cwd.Write(name, Hex(0, "z"));
   m_cwd.Write("cvm6.ini", name + " 12345\n");
-  EXPECT_EQ(Load(), std::vector<std::string>{name + " 0X1"});
+  EXPECT_EQ(Load(), std::vector<std::string>{name.substr(0, 71) + " 0X12345"});
   EXPECT_EQ(m_image.GetByte(0x12345), 'z');
 }
 

@@ -251,6 +251,43 @@ TEST_F(Link, ALostAcknowledgementMakesTheSameFrameGoOutAgainAfterTheQuietInterva
   EXPECT_EQ(counters.txAcked, 2u);
 }
 
+// The far end was only slow: it answers the first copy of A 1.2 s late, by which time A
+// went out again on the quiet time-out, and then answers the second copy too. The
+// second 0xA5 must find nothing outstanding; were B already out, it would take B for
+// acknowledged, and B, refused once by the far end, would never be sent again.
+TEST_F(Link, ALateAcknowledgementOfAResentFrameCannotReleaseTheNextOne) {
+  StartLink();
+  BringUp();
+  link->QueueTransmit(QueuedFrame(5, 1, true, {0x19, 0x00, 'A'}));
+  link->QueueTransmit(QueuedFrame(5, 1, true, {0x19, 0x00, 'B'}));
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 1; }, 1000));
+  const auto sentAt = std::chrono::steady_clock::now();
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 2; }, 2000));  // A, resent once
+  std::this_thread::sleep_until(sentAt + std::chrono::milliseconds(1200));
+  ASSERT_EQ(WrittenFrames().size(), 2u);
+  pty.Write(Bytes{0xA5});
+  Quiet(5);
+  pty.Write(Bytes{0xA5});
+  auto copiesOfB = [&] {
+    int n = 0;
+    for (auto& frame : WrittenFrames()) n += frame.payload[2] == 'B';
+    return n;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return copiesOfB() == 1; }, 1000));
+  pty.Write(Bytes{0xDA});
+  EXPECT_TRUE(WaitUntil([&] { return copiesOfB() == 2; }, 500));
+}
+
+// The receiver waits for its whole read limit at a time; Stop still ends it at once.
+TEST_F(Link, StopWakesAReceiverThatWaitsOutALongReadLimit) {
+  StartLink({100, 1000, 60000});
+  BringUp();
+  Quiet(50);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(link->Stop());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(Scaled(500)));
+}
+
 // A read time-out that happens while the link is down waits for the next link-up and
 // then takes the link straight down again.
 TEST_F(Link, ATimeOutSignalledWhileDownIsActedOnAfterTheNextLinkUp) {

@@ -29,7 +29,13 @@ TEST_F(SerialPortTest, ASecondOpenOfAHeldPortIsRefused) {
 }
 
 TEST(SerialPort, AFileThatIsNotATerminalRefusesTheLineSettingsWith1101) {
-  EXPECT_EQ(CodeOf([] { CSerialPort port("/dev/null", 57600, false); }), 1101);
+  try {
+    CSerialPort port("/dev/null", 57600, false);
+    ADD_FAILURE() << "/dev/null was taken for a serial port";
+  } catch (const CFailure& failure) {
+    EXPECT_EQ(failure.code(), 1101);
+    EXPECT_EQ(failure.detail(), "not a serial port");
+  }
 }
 
 TEST(SerialPort, AnUnsupportedSpeedIsRefusedWith1101) {

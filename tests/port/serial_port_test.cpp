@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "serial_port_fixture.h"
+#include "support/time_scale.h"
 
 namespace cvm6::test {
 namespace {
@@ -70,6 +71,40 @@ TEST_F(SerialPortTest, CloseEndsAReadThatWaits) {
   reader.join();
   EXPECT_EQ(code, 1102);
 }
+
+// WakeReader ends the Read that waits, or the next one that would, without losing a
+// byte: what arrives afterwards is the next Read's.
+TEST_F(SerialPortTest, WakeReaderEndsAWaitingReadAndLosesNothing) {
+  int code = 0;
+  std::chrono::steady_clock::duration took{};
+  std::thread reader([&] {
+    std::uint8_t byte = 0;
+    const auto start = std::chrono::steady_clock::now();
+    code = CodeOf([&] { port.Read(&byte, 1, 10000); });
+    took = std::chrono::steady_clock::now() - start;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  port.WakeReader();
+  reader.join();
+  EXPECT_EQ(code, 1105);
+  EXPECT_LT(took, std::chrono::milliseconds(test::Scaled(1000)));
+
+  pty.Write(Bytes{7, 8});
+  Bytes got(2);
+  port.Read(got.data(), 2, 1000);
+  EXPECT_EQ(got, (Bytes{7, 8}));
+
+  // A wake given while nobody reads is taken by the next Read that has to wait, once.
+  port.WakeReader();
+  std::uint8_t byte = 0;
+  EXPECT_EQ(CodeOf([&] { port.Read(&byte, 1, 10000); }), 1105);
+  EXPECT_EQ(CodeOf([&] { port.Read(&byte, 1, 50); }), 1105);
+  // A Write never sees it.
+  port.WakeReader();
+  EXPECT_EQ(CodeOf([&] { port.Write(&byte, 1, 1000); }), 0);
+}
+
+TEST_F(SerialPortTest, GetInfoGivesTheBaudRate) { EXPECT_EQ(port.GetInfo(), 57600u); }
 
 // What came with a byte waits in the port, so the link can tell its next read will not wait.
 TEST_F(SerialPortTest, BytesWaitingCountsWhatCameWithTheByteRead) {

@@ -1,5 +1,6 @@
 // Connect and identify: the window against the unit played in raw bytes on a
 // pseudo-terminal, from the link handshake to the online state the reply leaves.
+#include <atomic>
 #include <thread>
 
 #include "updater_fixture.h"
@@ -41,6 +42,7 @@ TEST_F(UpdaterTest, ConnectIdentifiesTheUnitAndGoesOnline) {
   EXPECT_FALSE(Enabled(IDC_CONNECT));
   EXPECT_EQ(dlg->DeviceAddress(), 5);
   EXPECT_FLOAT_EQ(dlg->FirmwareVersion(), 1.023f);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kConnected);
   EXPECT_TRUE(dlg->HasPort());
   EXPECT_TRUE(dlg->Link().IsActive());
   EXPECT_EQ(host->WaitDepth(), 0);
@@ -111,6 +113,7 @@ TEST_P(ConnectWithoutValidReply, GoesOnlineWithUpdateDisabled) {
   EXPECT_FALSE(Enabled(IDC_CONNECT));
   EXPECT_TRUE(Enabled(IDC_CLOSE));
   EXPECT_FLOAT_EQ(dlg->FirmwareVersion(), 0.0f);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kNotIdentified);
   EXPECT_TRUE(dlg->HasPort());
   EXPECT_TRUE(dlg->Link().IsStarted());
 }
@@ -133,6 +136,7 @@ TEST_F(UpdaterTest, PortThatDoesNotOpenLeavesTheWindowOffline) {
   EXPECT_FALSE(dlg->HasPort());
   EXPECT_FALSE(dlg->Link().IsStarted());
   EXPECT_FALSE(dlg->PortOpenError().empty());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kPortNotOpened);
   EXPECT_EQ(host->WaitDepth(), 0);
 
   // Connect can be pressed again, and fails the same way.
@@ -161,6 +165,7 @@ TEST_F(UpdaterTest, NoDeviceFailsAfterTheLimitAndStopsTheLink) {
   EXPECT_FALSE(dlg->HasPort());
   EXPECT_FALSE(dlg->Link().IsStarted());
   EXPECT_TRUE(device->Frames().empty());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDeviceNotFound);
   EXPECT_EQ(host->WaitDepth(), 0);
 }
 
@@ -199,7 +204,52 @@ TEST_F(UpdaterTest, FailureCodeDuringConnectIsReportedAndTearsDown) {
   EXPECT_FALSE(dlg->HasPort());
   EXPECT_FALSE(dlg->Link().IsStarted());
   EXPECT_FALSE(dlg->IsCommandRunning());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kCommunicationError);
   EXPECT_EQ(host->WaitDepth(), 0);
+}
+
+// A path that opens but is no serial line: the window reports the communication error
+// it is, with nothing left open; the procedure knows the port was the cause.
+TEST_F(UpdaterTest, APortThatIsNoSerialLineIsACommunicationErrorWithTheReason) {
+  Begin({}, ShortLimits(), "/dev/null");
+  dlg->OnConnect();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text.rfind("Communication error 1101", 0), 0u);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kPortUnusable);
+  EXPECT_EQ(dlg->PortOpenError(), "not a serial port");
+  EXPECT_FALSE(dlg->HasPort());
+  EXPECT_FALSE(dlg->Link().IsStarted());
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+}
+
+// Whoever interrupts wakes the wait that sleeps: with no unit and the whole 5000 ms
+// device limit, Connect gives up as soon as it is woken, not at the limit.
+TEST_F(UpdaterTest, AnInterruptEndsASleepingWaitAtOnce) {
+  struct Stop {};
+  class Interruptible : public CUpdaterDlg {
+   public:
+    std::atomic<bool> interrupted{false};
+    void CheckInterrupt() override {
+      if (interrupted) throw Stop{};
+    }
+  };
+  DeviceScript script;
+  script.announce = false;
+  Begin(script);
+  auto* interruptible = new Interruptible;
+  dlg.reset(interruptible);
+  dlg->AttachHost(host.get());
+  dlg->OnInitDialog();
+  std::thread interrupter([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    interruptible->interrupted = true;
+    interruptible->WakeWaits();
+  });
+  const auto start = Clock::now();
+  EXPECT_THROW(dlg->OnConnect(), Stop);
+  interrupter.join();
+  EXPECT_LT(MsSince(start, Clock::now()), 300 + Scaled(700));
+  EXPECT_FALSE(dlg->IsCommandRunning());
 }
 
 TEST_F(UpdaterTest, DeviceSelectionFollowsTheChoiceOnlyAfterTheUnitWasSeen) {

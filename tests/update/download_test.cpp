@@ -76,6 +76,7 @@ TEST_F(UpdateTest, OneRunOf1000BytesGoesOutInFiveBlocks) {
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::None);
   EXPECT_EQ(host->Boxes()[0].buttons, MsgButtons::Ok);
   EXPECT_EQ(host->EndResult(), std::optional<int>(IDOK));
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
   EXPECT_EQ(Text(IDC_STATUS), "Update Complete");
   EXPECT_EQ(host->Texts(IDC_STATUS), (std::vector<std::string>{"fw.hex 0X02000", "Erasing Digital Board Memory.",
                                                               "Updating Digital Board.", "Update Complete"}));
@@ -184,6 +185,7 @@ TEST_P(UpdateFailure, ShowsItsTextStopsTheLinkAndLeavesOnlyClose) {
   EXPECT_FALSE(dlg->Link().IsStarted());
   EXPECT_FALSE(dlg->HasPort());
   EXPECT_TRUE(dlg->EraseRequested());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDownloadFailed);
 
   // Nothing is retried and nothing follows the failure.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -269,6 +271,7 @@ TEST_F(UpdateTest, WrongDeviceTypeIsRefusedWithNothingSent) {
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text, kWrongDevice);
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kWrongDevice);
   ExpectOnlyCloseEnabled();
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
@@ -286,6 +289,7 @@ TEST_F(UpdateTest, DeviceChoiceZeroSendsNothing) {
   ASSERT_TRUE(Enabled(IDC_UPDATE));
   dlg->OnUpdate();
   EXPECT_TRUE(host->Boxes().empty());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kCancelled);
   EXPECT_TRUE(Enabled(IDC_CLOSE));
   EXPECT_FALSE(Enabled(IDC_UPDATE));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -301,6 +305,7 @@ TEST_F(UpdateTest, EmptyImageSendsNothingAndSaysSo) {
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text, CUpdaterDlg::kNoImageText);
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kNoImage);
   ExpectOnlyCloseEnabled();
   ExpectNothingSentAndStillConnected();
 }
@@ -378,8 +383,201 @@ TEST_F(UpdateTest, RefusedSyntheticImageSendsNothing) {
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text, CUpdaterDlg::kSyntheticImageQuestion);
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Question);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kCancelled);
   ExpectOnlyCloseEnabled();
   ExpectNothingSentAndStillConnected();
+}
+
+// An interrupt that comes after the image loaded but before the erase request went out
+// (here: as the erasing text is shown) leaves the unit untouched.
+TEST_F(UpdateTest, AnInterruptJustBeforeTheEraseSendsNoEraseRequest) {
+  struct Stop {};
+  class Interruptible : public CUpdaterDlg {
+   public:
+    using CUpdaterDlg::CUpdaterDlg;
+    bool interrupted = false;
+    void CheckInterrupt() override {
+      if (interrupted) throw Stop{};
+    }
+  };
+  WriteOneRunImage(1000);
+  Begin({}, ShortLimits());
+  auto* interruptible = new Interruptible(ShortLimits());
+  dlg.reset(interruptible);
+  dlg->AttachHost(host.get());
+  dlg->OnInitDialog();
+  dlg->OnConnect();
+  ASSERT_TRUE(Enabled(IDC_UPDATE));
+  host->OnText([&](int id, const std::string& text) {
+    if (id == IDC_STATUS && text == ErasingText(0)) interruptible->interrupted = true;
+  });
+  EXPECT_THROW(dlg->OnUpdate(), Stop);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_FALSE(Contains(device->Ids(), kStart));
+  EXPECT_FALSE(dlg->EraseRequested());
+}
+
+// The unit is gone by the time the start request is made: the node refuses it, and the
+// update fails at once instead of waiting out the start limit for a reply that cannot
+// come; the flash was not touched, so the erase is not claimed.
+TEST_F(UpdateTest, AStartRequestTheNodeRefusesFailsAtOnce) {
+  WriteOneRunImage(1000);
+  Online({}, UpdateLimits{500, 60000, 60000});
+  // As the erasing text shows, the unit falls silent, a bad control byte takes the link
+  // down, and the node forgets the unit; the port itself stays fine.
+  host->OnText([&](int id, const std::string& text) {
+    if (id != IDC_STATUS || text != ErasingText(0)) return;
+    device->Stop();
+    pty.Write(Bytes{0x80});
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(3000));
+    while (dlg->Link().IsActive() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    dlg->Poll(0);
+  });
+  const auto start = Clock::now();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Starting Download.");
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_FALSE(dlg->EraseRequested());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDownloadFailed);
+}
+
+// An image at both ends of the address space: the pass sends the block at address 0 and
+// the one that ends at 0xFFFFFFFF, and ends there; no block wraps into address 0.
+TEST_F(UpdateTest, ABlockPassOverBothEndsOfTheAddressSpaceEndsAtTheTop) {
+  class Pass : public CUpdaterDlg {
+   public:
+    using CUpdaterDlg::CUpdaterDlg;
+    using CUpdaterDlg::SendBlocks;
+  };
+  DeviceScript script;
+  script.silentFromBlock = 3;  // a pass that starts over runs into silence, not forever
+  Begin(script, ShortLimits());
+  auto* pass = new Pass(ShortLimits());
+  dlg.reset(pass);
+  dlg->AttachHost(host.get());
+  dlg->OnInitDialog();
+  dlg->OnConnect();
+  ASSERT_EQ(Text(IDC_ONLINE_TEXT), "Online");
+  CFlashImage image;
+  for (std::uint32_t i = 0; i < 16; ++i) {
+    image.SetByte(i, static_cast<std::uint8_t>(i));
+    image.SetByte(0xFFFFFFF0u + i, static_cast<std::uint8_t>(0xF0 + i));
+  }
+  EXPECT_TRUE(pass->SendBlocks(image));
+  const auto blocks = device->Blocks();
+  ASSERT_EQ(blocks.size(), 2u);
+  EXPECT_EQ(blocks[0].address, 0u);
+  EXPECT_EQ(blocks[0].data.size(), 16u);
+  EXPECT_EQ(blocks[1].address, 0xFFFFFFF0u);
+  EXPECT_EQ(blocks[1].data.size(), 16u);
+}
+
+// A firmware text that cannot be read whole is never written: the update is refused
+// before the erase, with every faulty text named, and the window stays as it was, so
+// Update can go again once the files are put right.
+struct DamageRow {
+  const char* name;
+  void (*write)(ScratchDir& cwd, ScratchDir& drive);
+  const char* faults;  // the lines between the heading and "Nothing was written..."
+};
+
+void PrintTo(const DamageRow& row, std::ostream* out) { *out << row.name; }
+
+std::string GoodText(std::uint16_t offset = 0x100) { return HexRecord(offset, 0, "good") + kEndRecord; }
+
+void WriteBanksOnY(ScratchDir& drive) {
+  for (int n = 1; n <= 14; ++n) {
+    char name[32];
+    std::snprintf(name, sizeof name, "CVM6/cvm6.H%02d", n);
+    drive.Write(name, GoodText());
+  }
+}
+
+class DamagedImage : public UpdateTest, public ::testing::WithParamInterface<DamageRow> {};
+
+TEST_P(DamagedImage, IsRefusedBeforeTheErase) {
+  GetParam().write(cwd, drive);
+  Online();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, std::string("The firmware image is damaged or incomplete:\n") + GetParam().faults +
+                                       "Nothing was written to the device.");
+  EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kImageRefused);
+  EXPECT_TRUE(Enabled(IDC_UPDATE));
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_FALSE(Enabled(IDC_CONNECT));
+  EXPECT_FALSE(dlg->IsCommandRunning());
+  ExpectNothingSentAndStillConnected();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Update, DamagedImage,
+    ::testing::Values(
+        DamageRow{"BadChecksumMidText",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", HexRecord(0x100, 0, "one") + ":03010300747771FF\r\n" +
+                                            HexRecord(0x106, 0, "three") + kEndRecord);
+                    cwd.Write("cvm6.ini", "fw.hex 0\n");
+                  },
+                  "fw.hex, line 2: wrong checksum\n"},
+        DamageRow{"ColonInsideANote",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", HexRecord(0x100, 0, "one") + "built by: the tool chain\r\n" + kEndRecord);
+                    cwd.Write("cvm6.ini", "fw.hex 0\n");
+                  },
+                  "fw.hex, line 2: a character that is not a hexadecimal digit\n"},
+        DamageRow{"RecordCutByALineEnd",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", HexRecord(0x100, 0, "one") + "\r\n:0301030074\r\n7771FF\r\n" + kEndRecord);
+                    cwd.Write("cvm6.ini", "fw.hex 0\n");
+                  },
+                  "fw.hex, line 3: a record cut short by a line end\n"},
+        DamageRow{"NoEndRecord",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", HexRecord(0x100, 0, "one"));
+                    cwd.Write("cvm6.ini", "fw.hex 0\n");
+                  },
+                  "fw.hex, no end-of-file record\n"},
+        DamageRow{"ListEntryNamesAMissingFile",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", GoodText());
+                    cwd.Write("cvm6.ini", "fw.hex 0\nmissing.hex 10000\n");
+                  },
+                  "missing.hex, cannot be opened\n"},
+        DamageRow{"EveryMissingEntryIsNamed",
+                  [](ScratchDir& cwd, ScratchDir&) {
+                    cwd.Write("fw.hex", GoodText());
+                    cwd.Write("cvm6.ini", "gone1.hex 0\nfw.hex 10000\ngone2.hex 20000\n");
+                  },
+                  "gone1.hex, cannot be opened\ngone2.hex, cannot be opened\n"},
+        DamageRow{"FirstFileOnYWithoutEndRecord",
+                  [](ScratchDir&, ScratchDir& drive) {
+                    WriteBanksOnY(drive);
+                    drive.Write("CVM6/cvm6.H01", HexRecord(0x100, 0, "old"));
+                  },
+                  "Y:\\CVM6\\cvm6.H01, no end-of-file record\n"},
+        DamageRow{"SeventhFileOnYMissing",
+                  [](ScratchDir&, ScratchDir& drive) {
+                    WriteBanksOnY(drive);
+                    std::filesystem::remove(drive.path() / "CVM6/cvm6.H07");
+                  },
+                  "Y:\\CVM6\\cvm6.H07, cannot be opened\n"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
+// The described good forms still load and are written whole: a list file whose second
+// entry ends the list, a type-4 record (data), an end record with data, text after the
+// end record, lower-case digits, LF-only lines.
+TEST_F(UpdateTest, TheDescribedGoodFormsAreStillWrittenWhole) {
+  cwd.Write("a.hex", ":02001004ABCD72\n:0300300002337a1e\n:02000001BEEF50\nnot read: zz\n");
+  cwd.Write("cvm6.ini", "a.hex 0\nb.hex 100000\n");
+  Online();
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  const std::map<std::uint32_t, std::uint8_t> expected{{0x00, 0xBE}, {0x01, 0xEF}, {0x10, 0xAB},
+                                                       {0x11, 0xCD}, {0x30, 0x02}, {0x31, 0x33}, {0x32, 0x7A}};
+  EXPECT_EQ(device->Flash(), expected);
 }
 
 }  // namespace

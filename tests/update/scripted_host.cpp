@@ -13,6 +13,7 @@ ScriptedHost::ScriptedHost(const std::string& portItem) {
 void ScriptedHost::SetControlText(int id, const std::string& text) {
   m_controls[id].text = text;
   m_events.push_back({HostEvent::Text, id, text});
+  if (m_textHook) m_textHook(id, text);
 }
 
 void ScriptedHost::SetListSelection(int id, int index) {

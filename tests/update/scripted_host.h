@@ -70,6 +70,8 @@ class ScriptedHost : public DialogHost {
   void AnswerNext(int answer) { m_answers.push_back(answer); }
   // Runs at every PumpMessages, with the number of the pump (0 first).
   void OnPump(std::function<void(int)> hook) { m_pumpHook = std::move(hook); }
+  // Runs whenever a control's text is written, with the control and the text.
+  void OnText(std::function<void(int, const std::string&)> hook) { m_textHook = std::move(hook); }
 
   const ControlState& Control(int id) { return m_controls[id]; }
   const std::vector<HostEvent>& Events() const { return m_events; }
@@ -93,6 +95,7 @@ class ScriptedHost : public DialogHost {
   std::vector<PumpSnapshot> m_pumps;
   std::deque<int> m_answers;
   std::function<void(int)> m_pumpHook;
+  std::function<void(int, const std::string&)> m_textHook;
   std::optional<int> m_endResult;
   int m_waitDepth = 0;
 };

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "image/scratch.h"
-#include "raw_device.h"
+#include "support/raw_device.h"
 #include "scripted_host.h"
 #include "support/pty_pair.h"
 #include "support/time_scale.h"

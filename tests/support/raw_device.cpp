@@ -1,4 +1,4 @@
-#include "raw_device.h"
+#include "support/raw_device.h"
 
 namespace cvm6::test {
 namespace {

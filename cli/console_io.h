@@ -1,0 +1,40 @@
+#pragma once
+// The parts of cvm6-flash's terminal that differ from one system to the other: Ctrl-C,
+// and asking the technician a question on the terminal itself. Standard output may go
+// to a log or a pipe; a question printed there would wait for an answer nobody sees.
+#include <functional>
+#include <string>
+
+namespace cvm6 {
+
+// Thrown on the procedure's thread once Ctrl-C (or SIGTERM) has come.
+struct Interrupted {};
+
+// Installs the interrupt handling. Call it first in main, before any thread starts: on
+// POSIX the signals are then taken by a thread of their own (the others block them), so
+// a blocked read anywhere cannot swallow one. After the first interrupt
+// InterruptRequested() is true and every registered wake runs; a second one ends the
+// program at once with status 130.
+void InstallInterruptHandling();
+bool InterruptRequested();
+// While it lives, runs `wake` on each interrupt, from a thread that is not a signal
+// handler (so it may set events); at once if one has already come.
+class CInterruptWake {
+ public:
+  explicit CInterruptWake(std::function<void()> wake);
+  ~CInterruptWake();
+  CInterruptWake(const CInterruptWake&) = delete;
+  CInterruptWake& operator=(const CInterruptWake&) = delete;
+
+ private:
+  std::function<void()> m_wake;
+};
+
+enum class TerminalAnswer { kYes, kNo, kNoTerminal, kInterrupted };
+
+// Shows `question` on the controlling terminal (the console on Windows) and reads a y/N
+// answer from it. kNoTerminal when the program has none; kInterrupted when an interrupt
+// came while it waited.
+TerminalAnswer AskOnTerminal(const std::string& question);
+
+}  // namespace cvm6

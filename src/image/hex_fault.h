@@ -1,0 +1,25 @@
+#pragma once
+// Why a firmware text could not be read whole, and where. The reader fills one in beside
+// its true/false result; what it stores and where it stops do not depend on it.
+#include <string>
+
+namespace cvm6 {
+
+struct HexFault {
+  enum Kind {
+    kNone,
+    kCannotOpen,     // the file or resource is not there or cannot be opened
+    kNotADigit,      // a character inside a record is not a hexadecimal digit
+    kCutByLineEnd,   // a line ends inside a record
+    kCutByEnd,       // the text ends inside a record
+    kWrongChecksum,  // a record's checksum does not match its bytes
+    kNoEndRecord,    // the text ends without an end-of-file record
+  };
+  Kind kind = kNone;
+  unsigned line = 0;  // line of the record at fault, counting from 1; 0 where there is none
+
+  // "line 12: wrong checksum", "no end-of-file record", ...
+  std::string Describe() const;
+};
+
+}  // namespace cvm6

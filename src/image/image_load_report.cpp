@@ -1,0 +1,25 @@
+#include "image/image_load_report.h"
+
+namespace cvm6 {
+
+std::string HexFault::Describe() const {
+  const char* what = "";
+  switch (kind) {
+    case kNone: return "read whole";
+    case kCannotOpen: return "cannot be opened";
+    case kNoEndRecord: return "no end-of-file record";
+    case kNotADigit: what = "a character that is not a hexadecimal digit"; break;
+    case kCutByLineEnd: what = "a record cut short by a line end"; break;
+    case kCutByEnd: what = "a record cut short by the end of the text"; break;
+    case kWrongChecksum: what = "wrong checksum"; break;
+  }
+  return line != 0 ? "line " + std::to_string(line) + ": " + what : what;
+}
+
+std::string ImageLoadReport::RefusalText() const {
+  std::string text = "The firmware image is damaged or incomplete:\n";
+  for (const auto& [name, fault] : faults) text += name + ", " + fault.Describe() + "\n";
+  return text + "Nothing was written to the device.";
+}
+
+}  // namespace cvm6
