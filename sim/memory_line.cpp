@@ -51,13 +51,29 @@ class CMemoryLine::End final : public CSerialPort {
     return static_cast<std::uint32_t>(Incoming().size());
   }
 
+  // A wake is taken only by a Read that has to wait, as on a port.
+  void WakeReader() override {
+    {
+      std::lock_guard<std::mutex> guard(m_state->lock);
+      m_wakePending = true;
+    }
+    m_state->changed.notify_all();
+  }
+
   void Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs) override {
     std::unique_lock<std::mutex> guard(m_state->lock);
     const auto ready = [&] { return Failure() != 0 || Incoming().size() >= length; };
-    if (timeoutMs == 0) {
-      m_state->changed.wait(guard, ready);
-    } else if (!m_state->changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), ready)) {
-      ThrowCode(1105);  // what did come stays for the next Read
+    if (!ready()) {
+      const auto readyOrWoken = [&] { return ready() || m_wakePending; };
+      if (timeoutMs == 0) {
+        m_state->changed.wait(guard, readyOrWoken);
+      } else if (!m_state->changed.wait_for(guard, std::chrono::milliseconds(timeoutMs), readyOrWoken)) {
+        ThrowCode(1105);  // what did come stays for the next Read
+      }
+      if (!ready() && m_wakePending) {
+        m_wakePending = false;
+        ThrowCode(1105, "woken");
+      }
     }
     if (const int code = Failure()) ThrowCode(code);
     auto& incoming = Incoming();
@@ -98,7 +114,8 @@ class CMemoryLine::End final : public CSerialPort {
   std::shared_ptr<State> m_state;
   const bool m_unit;
   const std::uint64_t m_number;
-  bool m_closed = false;  // under the lock
+  bool m_closed = false;       // under the lock
+  bool m_wakePending = false;  // under the lock
 };
 
 CMemoryLine::CMemoryLine()

@@ -3,9 +3,9 @@
 // in Read while its transmitter writes. The driver's own time-outs are all zero (a
 // request completes only with every byte); the time limit is the wait on the event.
 //
-// A request whose wait ran out, or that Close ends, is cancelled and waited for before
-// the call returns: the system must be done with the caller's buffer by then. Bytes a
-// cancelled read had already taken are kept for the next Read.
+// A request whose wait ran out, that WakeReader or Close ends, is cancelled and waited
+// for before the call returns: the system must be done with the caller's buffer by then.
+// Bytes a cancelled read had already taken are kept for the next Read.
 #include <windows.h>
 
 #include <algorithm>
@@ -21,7 +21,7 @@
 namespace cvm6 {
 
 struct CSerialPort::SystemPort {
-  enum class Ending { Complete, TimedOut, Closed, Abandoned, Gone, Refused, WaitFailed };
+  enum class Ending { Complete, TimedOut, Woken, Closed, Abandoned, Gone, Refused, WaitFailed };
   struct Outcome {
     Ending ending;
     DWORD transferred;  // bytes moved, whatever the ending
@@ -30,6 +30,9 @@ struct CSerialPort::SystemPort {
   ~SystemPort();
   Outcome Transfer(bool reading, OVERLAPPED& request, HANDLE event, std::uint8_t* bytes, DWORD length,
                    std::uint32_t timeoutMs);
+  // Waits for `event`, a Read also for the reader's wake (the completion wins a tie):
+  // WAIT_OBJECT_0, WAIT_OBJECT_0 + 1 for the wake, or the wait's other results.
+  DWORD Wait(bool reading, HANDLE event, DWORD waitMs);
   // Cancels `request` and waits until the system is done with it. True when it had
   // completed in full after all.
   bool Cancel(OVERLAPPED& request, DWORD& transferred);
@@ -38,6 +41,8 @@ struct CSerialPort::SystemPort {
   HANDLE m_handle = INVALID_HANDLE_VALUE;
   HANDLE m_readEvent = nullptr;
   HANDLE m_writeEvent = nullptr;
+  // Set by WakeReader; auto-reset, so the one Read whose wait takes it ends early.
+  HANDLE m_readerWake = nullptr;
   OVERLAPPED m_readRequest{};
   OVERLAPPED m_writeRequest{};
   std::atomic<bool> m_closing{false};
@@ -115,6 +120,8 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
   if (!port.m_readEvent) ThrowCode(1103, "no read completion event");
   port.m_writeEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
   if (!port.m_writeEvent) ThrowCode(1103, "no write completion event");
+  port.m_readerWake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  if (!port.m_readerWake) ThrowCode(1103, "no reader wake-up event");
   m_opened = false;
 
   const std::string path = MapPortName(name ? name : "");
@@ -124,12 +131,17 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
     m_openError = static_cast<int>(GetLastError());
     return;
   }
+  // A file or NUL opens as well as a port does, but has no line to set.
+  DCB current{};
+  current.DCBlength = sizeof current;
+  if (!GetCommState(port.m_handle, &current)) ThrowCode(1101, "not a serial port");
   // Only advice to the driver; one that keeps its own queue sizes still works.
   (void)SetupComm(port.m_handle, kQueueSize, kQueueSize);
   DCB dcb = LineSettings(baudRate, handshake);
-  if (!SetCommState(port.m_handle, &dcb)) ThrowCode(1101, path + ": line settings refused");
+  if (!SetCommState(port.m_handle, &dcb)) ThrowCode(1101, "line settings refused");
   COMMTIMEOUTS timeouts{};
-  if (!SetCommTimeouts(port.m_handle, &timeouts)) ThrowCode(1101, path + ": time-outs refused");
+  if (!SetCommTimeouts(port.m_handle, &timeouts)) ThrowCode(1101, "time-outs refused");
+  m_baudRate = baudRate;
   m_opened = true;
 }
 
@@ -137,11 +149,16 @@ CSerialPort::SystemPort::~SystemPort() {
   if (m_handle != INVALID_HANDLE_VALUE) CloseHandle(m_handle);
   if (m_readEvent) CloseHandle(m_readEvent);
   if (m_writeEvent) CloseHandle(m_writeEvent);
+  if (m_readerWake) CloseHandle(m_readerWake);
 }
 
 CSerialPort::~CSerialPort() = default;
 
-std::uint32_t CSerialPort::GetInfo() { return 0; }
+std::uint32_t CSerialPort::GetInfo() { return m_baudRate; }
+
+void CSerialPort::WakeReader() {
+  if (m_system && m_system->m_readerWake) SetEvent(m_system->m_readerWake);
+}
 
 std::string CSerialPort::OpenErrorText() const { return DescribeOpenError(m_openError); }
 
@@ -193,7 +210,7 @@ void CSerialPort::Read(void* buffer, std::uint32_t length, std::uint32_t timeout
   const auto outcome =
       port.Transfer(true, port.m_readRequest, port.m_readEvent, bytes + carried, length - carried, timeoutMs);
   if (outcome.ending == SystemPort::Ending::Complete) return;
-  if (outcome.ending == SystemPort::Ending::TimedOut)
+  if (outcome.ending == SystemPort::Ending::TimedOut || outcome.ending == SystemPort::Ending::Woken)
     port.m_carried.assign(bytes, bytes + carried + outcome.transferred);
   port.Throw(outcome, "read");
 }
@@ -242,7 +259,7 @@ CSerialPort::SystemPort::Outcome CSerialPort::SystemPort::Transfer(bool reading,
     }
 
     // A request that completed at once has signalled the event already.
-    const DWORD waited = WaitForSingleObject(event, waitMs);
+    const DWORD waited = Wait(reading, event, waitMs);
     if (waited == WAIT_OBJECT_0) {
       if (GetOverlappedResult(m_handle, &request, &transferred, FALSE)) {
         // Nothing moved on a request for bytes: the driver ends requests that way only
@@ -269,10 +286,17 @@ CSerialPort::SystemPort::Outcome CSerialPort::SystemPort::Transfer(bool reading,
     done += transferred;
     if (complete) continue;  // it completed just as the time ran out
     if (waited == WAIT_TIMEOUT) return {Ending::TimedOut, done};
+    if (waited == WAIT_OBJECT_0 + 1) return {Ending::Woken, done};
     if (waited == WAIT_ABANDONED) return {Ending::Abandoned, done};
     return {Ending::WaitFailed, done};
   }
   return {Ending::Complete, done};
+}
+
+DWORD CSerialPort::SystemPort::Wait(bool reading, HANDLE event, DWORD waitMs) {
+  if (!reading) return WaitForSingleObject(event, waitMs);
+  const HANDLE objects[2] = {event, m_readerWake};
+  return WaitForMultipleObjects(2, objects, FALSE, waitMs);
 }
 
 bool CSerialPort::SystemPort::Cancel(OVERLAPPED& request, DWORD& transferred) {
@@ -286,6 +310,7 @@ void CSerialPort::SystemPort::Throw(const Outcome& outcome, const char* what) {
   switch (outcome.ending) {
     case Ending::Complete: break;
     case Ending::TimedOut: ThrowCode(1105);
+    case Ending::Woken: ThrowCode(1105, "woken");
     case Ending::Closed: ThrowCode(1102);
     case Ending::Abandoned: ThrowCode(1103, direction + ": completion wait abandoned");
     case Ending::Refused: ThrowCode(1104, direction + " refused");

@@ -98,6 +98,16 @@ TEST(SerialPort, APortThatDoesNotExistIsNotOpenedAndReadFailsWith1102) {
   EXPECT_FALSE(port.Close());
 }
 
+TEST(SerialPort, ADeviceThatIsNoSerialLineIsRefusedWith1101) {
+  try {
+    CSerialPort port("NUL", 57600, false);
+    ADD_FAILURE() << "NUL was taken for a serial port";
+  } catch (const CFailure& failure) {
+    EXPECT_EQ(failure.code(), 1101);
+    EXPECT_EQ(failure.detail(), "not a serial port");
+  }
+}
+
 struct NameCase {
   const char* name;
   const char* opened;

@@ -86,6 +86,31 @@ TEST_F(MemoryLineTest, UnpluggingFailsTheHostsTransfersAtOnceWith1101) {
   EXPECT_FALSE(unit.Close());
 }
 
+// The link's Stop wakes its receiver through the port: the waiting Read ends with 1105
+// and nothing is lost; a wake with nobody waiting is kept for the next Read that waits.
+TEST_F(MemoryLineTest, WakeReaderEndsTheReadThatWaitsAndLosesNothing) {
+  int code = 0;
+  std::thread reader([&] {
+    Bytes two(2);
+    code = CodeOf([&] { host->Read(two.data(), 2, 10000); });
+  });
+  Send(unit, {1});
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const auto wokenAt = Clock::now();
+  host->WakeReader();
+  reader.join();
+  EXPECT_EQ(code, 1105);
+  EXPECT_LT(Clock::now() - wokenAt, std::chrono::milliseconds(test::Scaled(200)));
+  host->WakeReader();
+  Send(unit, {2});
+  EXPECT_EQ(Take(*host, 2, 0), (Bytes{1, 2}));  // there at once: the wake stays
+  std::uint8_t byte = 0;
+  const auto start = Clock::now();
+  EXPECT_EQ(CodeOf([&] { host->Read(&byte, 1, 10000); }), 1105);  // taken here, at once
+  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(test::Scaled(1000)));
+  EXPECT_EQ(CodeOf([&] { host->Read(&byte, 1, 20); }), 1105);  // and only once
+}
+
 TEST_F(MemoryLineTest, CloseOfTheHostEndEndsItsWaitingReadWith1102) {
   int code = 0;
   std::thread reader([&] {
