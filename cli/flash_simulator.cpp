@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "image/flash_image.h"
+#include "port/serial_port.h"
 #include "sim/device_simulator.h"
 #include "sim/flash_report.h"
 #include "sim/sim_options.h"
@@ -26,6 +27,8 @@ std::unique_ptr<CFlashSimulator> CFlashSimulator::Start(const std::vector<std::s
 }
 
 const std::string& CFlashSimulator::PortPath() const { return m_simulator->PortPath(); }
+
+std::unique_ptr<CSerialPort> CFlashSimulator::OpenHostPort() { return m_simulator->OpenHostPort(); }
 
 bool CFlashSimulator::Finish() {
   m_simulator->Stop();

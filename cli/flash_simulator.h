@@ -1,7 +1,8 @@
 #pragma once
 // The simulated unit behind `cvm6-flash --simulate`: started in-process on a
-// pseudo-terminal, and asked at the end whether its flash holds the image that the
-// updater loaded (a list file's in the current directory, else the embedded one).
+// pseudo-terminal (on Windows a line in memory), and asked at the end whether its flash
+// holds the image that the updater loaded (a list file's in the current directory, else
+// the embedded one).
 #include <memory>
 #include <string>
 #include <vector>
@@ -9,16 +10,19 @@
 namespace cvm6 {
 
 class CDeviceSimulator;
+class CSerialPort;
 
 class CFlashSimulator {
  public:
   // Options: those of cvm6-sim that shape the unit (--baud, --erase-ms, --write-ms, the
   // fault switches, ...). Null with `error` set when they are wrong or
-  // the pseudo-terminal cannot be made.
+  // the line cannot be made.
   static std::unique_ptr<CFlashSimulator> Start(const std::vector<std::string>& options, std::string& error);
   ~CFlashSimulator();
 
   const std::string& PortPath() const;
+  // The updater's end of the unit's line, opened as the updater opens a port.
+  std::unique_ptr<CSerialPort> OpenHostPort();
   // Stops the unit, prints its summary and verdict; true when its flash is identical
   // to the image the updater loads from the same sources.
   bool Finish();

@@ -6,9 +6,9 @@
 #include "console_host.h"
 #include "console_io.h"
 #include "flash_dialog.h"
-#include "list_ports.h"
 #include "platform/firmware_kind.h"
 #include "platform/resources.h"
+#include "port/port_list.h"
 #include "update/control_ids.h"
 #include "flash_simulator.h"
 
@@ -133,7 +133,7 @@ int Run(int argc, char** argv) {
   int code = kDone;
   {
     CConsoleHost host(port, yes);
-    CFlashDialog dialog(host, simulate);
+    CFlashDialog dialog(host, simulator.get());
     CInterruptWake wake([&dialog] { dialog.WakeWaits(); });
     if (trace) dialog.SetTraceSink([](const std::string& line) { std::fputs(line.c_str(), stdout); });
     try {

@@ -1,4 +1,4 @@
-#include "list_ports.h"
+#include "port/port_list.h"
 
 #include <algorithm>
 #include <filesystem>

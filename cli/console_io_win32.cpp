@@ -1,0 +1,126 @@
+// Ctrl-C and the console on Windows. The system calls the console's control handler on a
+// thread of its own for Ctrl-C, Ctrl-Break and the closing of the console window, so the
+// handling runs as ordinary code: it sets an event, which a question waiting on the
+// console waits on beside the console's input, and runs the wakes. The event is never
+// reset: once set, it stays so.
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <vector>
+
+#include "console_io.h"
+
+namespace cvm6 {
+namespace {
+
+std::atomic<bool> g_requested{false};
+HANDLE g_interruptEvent = nullptr;
+std::mutex g_wakesLock;
+std::vector<const std::function<void()>*> g_wakes;
+
+void RunWakes() {
+  std::lock_guard<std::mutex> guard(g_wakesLock);
+  for (const auto* wake : g_wakes) (*wake)();
+}
+
+BOOL WINAPI OnConsoleControl(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  if (g_requested.exchange(true)) {
+    static const char kAgain[] = "\nInterrupted again: leaving at once.\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kAgain, sizeof kAgain - 1, &written, nullptr);
+    ExitProcess(130);
+  }
+  if (g_interruptEvent) SetEvent(g_interruptEvent);
+  RunWakes();
+  return TRUE;  // handled: the procedure ends itself, the unit's link and port cleanly
+}
+
+void Write(HANDLE console, const std::string& text) {
+  DWORD written = 0;
+  WriteConsoleA(console, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// Reads an answer line from the console's key presses, echoing them, until Enter. False
+// when an interrupt came first.
+bool ReadAnswer(HANDLE input, HANDLE output, std::string& line) {
+  for (;;) {
+    const HANDLE objects[2] = {input, g_interruptEvent};
+    const DWORD waited = WaitForMultipleObjects(g_interruptEvent ? 2 : 1, objects, FALSE, INFINITE);
+    if (InterruptRequested() || waited == WAIT_OBJECT_0 + 1) return false;
+    if (waited != WAIT_OBJECT_0) return true;  // the console went away: what was typed stands
+    INPUT_RECORD records[16];
+    DWORD count = 0;
+    if (!ReadConsoleInputA(input, records, 16, &count)) return true;
+    for (DWORD i = 0; i < count; ++i) {
+      if (records[i].EventType != KEY_EVENT || !records[i].Event.KeyEvent.bKeyDown) continue;
+      const char c = records[i].Event.KeyEvent.uChar.AsciiChar;
+      for (WORD repeat = 0; repeat < records[i].Event.KeyEvent.wRepeatCount; ++repeat) {
+        if (c == '\r' || c == '\n') {
+          Write(output, "\r\n");
+          return true;
+        }
+        if (c == '\b') {
+          if (!line.empty()) {
+            line.pop_back();
+            Write(output, "\b \b");
+          }
+        } else if (static_cast<unsigned char>(c) >= 0x20) {
+          line += c;
+          Write(output, std::string(1, c));
+        }
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void InstallInterruptHandling() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    g_interruptEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+  });
+}
+
+bool InterruptRequested() { return g_requested.load(); }
+
+CInterruptWake::CInterruptWake(std::function<void()> wake) : m_wake(std::move(wake)) {
+  std::lock_guard<std::mutex> guard(g_wakesLock);
+  if (g_requested.load()) m_wake();
+  g_wakes.push_back(&m_wake);
+}
+
+CInterruptWake::~CInterruptWake() {
+  std::lock_guard<std::mutex> guard(g_wakesLock);
+  std::erase(g_wakes, &m_wake);
+}
+
+TerminalAnswer AskOnTerminal(const std::string& question) {
+  // The console itself, whatever standard input and output were redirected to.
+  const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+  DWORD mode = 0;
+  TerminalAnswer answer = TerminalAnswer::kNoTerminal;
+  if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE && GetConsoleMode(input, &mode)) {
+    Write(output, question + " [y/N] ");
+    std::string line;
+    if (!ReadAnswer(input, output, line)) {
+      Write(output, "\r\n");
+      answer = TerminalAnswer::kInterrupted;
+    } else {
+      const auto first = line.find_first_not_of(" \t");
+      answer = first != std::string::npos && (line[first] == 'y' || line[first] == 'Y') ? TerminalAnswer::kYes
+                                                                                        : TerminalAnswer::kNo;
+    }
+  }
+  if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
+  if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+  return answer;
+}
+
+}  // namespace cvm6
