@@ -19,4 +19,8 @@ double ProcessCpuSeconds() {
   return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+bool DrivesFollowTheEnvironment() { return true; }
+
+const char* NullDeviceName() { return "/dev/null"; }
+
 }  // namespace cvm6::test

@@ -20,4 +20,8 @@ double ProcessCpuSeconds() {
   return seconds(kernel) + seconds(user);
 }
 
+bool DrivesFollowTheEnvironment() { return false; }
+
+const char* NullDeviceName() { return "NUL"; }
+
 }  // namespace cvm6::test

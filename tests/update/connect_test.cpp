@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 
+#include "support/process.h"
 #include "updater_fixture.h"
 
 namespace cvm6::test {
@@ -211,7 +212,7 @@ TEST_F(UpdaterTest, FailureCodeDuringConnectIsReportedAndTearsDown) {
 // A path that opens but is no serial line: the window reports the communication error
 // it is, with nothing left open; the procedure knows the port was the cause.
 TEST_F(UpdaterTest, APortThatIsNoSerialLineIsACommunicationErrorWithTheReason) {
-  Begin({}, ShortLimits(), "/dev/null");
+  Begin({}, ShortLimits(), NullDeviceName());
   dlg->OnConnect();
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text.rfind("Communication error 1101", 0), 0u);
