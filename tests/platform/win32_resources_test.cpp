@@ -124,11 +124,15 @@ TEST(Win32Resources, DialogTemplate102HoldsTheTablesWindowAndControls) {
     const std::string windowClass = Upper(in.NameOrNumber());
     const auto classes = ClassesOf(control.kind);
     EXPECT_NE(std::find(classes.begin(), classes.end(), windowClass), classes.end()) << windowClass;
-    if (control.kind == ControlKind::PushButton)
+    if (control.kind == ControlKind::PushButton) {
       EXPECT_EQ(controlStyle & 0xF, (control.style & kStyleDefault) ? DWORD{BS_DEFPUSHBUTTON} : DWORD{BS_PUSHBUTTON});
-    if (control.kind == ControlKind::ComboBox)
+    }
+    if (control.kind == ControlKind::ComboBox) {
       EXPECT_EQ((controlStyle & CBS_SORT) != 0, (control.style & kStyleSorted) != 0);
-    if (control.kind == ControlKind::Edit) EXPECT_TRUE(controlStyle & ES_READONLY);
+    }
+    if (control.kind == ControlKind::Edit) {
+      EXPECT_TRUE(controlStyle & ES_READONLY);
+    }
     EXPECT_EQ(in.NameOrNumber(), control.text);
     in.Skip(in.Word());  // creation data
   }
