@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <mutex>
 #include <shared_mutex>
 #include <vector>
@@ -19,6 +20,9 @@
 #include "port/serial_port.h"
 
 namespace cvm6 {
+
+// The most a Read takes from the driver's queue beyond what it was asked for.
+constexpr DWORD kReadAheadSize = 4096;
 
 struct CSerialPort::SystemPort {
   enum class Ending { Complete, TimedOut, Woken, Closed, Abandoned, Gone, Refused, WaitFailed };
@@ -48,8 +52,11 @@ struct CSerialPort::SystemPort {
   std::atomic<bool> m_closing{false};
   std::mutex m_closeOnce;         // one Close at a time
   std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
-  // What timed-out reads had taken from the line, oldest first; the reader's only.
-  std::vector<std::uint8_t> m_carried;
+  // Bytes taken from the line but not yet asked for, oldest first: read ahead with the
+  // bytes a Read asked for, or taken by a Read that then timed out or was woken. The
+  // reader's only.
+  std::deque<std::uint8_t> m_carried;
+  std::vector<std::uint8_t> m_readAhead = std::vector<std::uint8_t>(kReadAheadSize);
 };
 
 namespace {
@@ -186,7 +193,8 @@ std::uint32_t CSerialPort::BytesWaiting() {
   SystemPort& port = *m_system;
   std::shared_lock<std::shared_mutex> guard(port.m_closeLock);
   const auto carried = static_cast<std::uint32_t>(port.m_carried.size());
-  if (port.m_handle == INVALID_HANDLE_VALUE) return carried;
+  // Bytes in hand surely do not wait; asking the driver costs a system call.
+  if (carried > 0 || port.m_handle == INVALID_HANDLE_VALUE) return carried;
   DWORD errors = 0;
   COMSTAT status{};
   if (!ClearCommError(port.m_handle, &errors, &status)) return carried;
@@ -207,8 +215,25 @@ void CSerialPort::Read(void* buffer, std::uint32_t length, std::uint32_t timeout
   DWORD errors = 0;
   COMSTAT status{};
   (void)ClearCommError(port.m_handle, &errors, &status);
-  const auto outcome =
-      port.Transfer(true, port.m_readRequest, port.m_readEvent, bytes + carried, length - carried, timeoutMs);
+  const DWORD wanted = length - carried;
+  if (status.cbInQue > wanted && wanted < kReadAheadSize) {
+    // More than asked for is there already (the rest of a frame, a reply behind an
+    // acknowledgement): one request takes it all, and the Reads after this one find
+    // their bytes in hand instead of asking the driver each time.
+    const DWORD ahead = std::min<DWORD>(status.cbInQue, kReadAheadSize);
+    std::uint8_t* into = port.m_readAhead.data();
+    const auto outcome = port.Transfer(true, port.m_readRequest, port.m_readEvent, into, ahead, timeoutMs);
+    port.m_carried.insert(port.m_carried.end(), into, into + outcome.transferred);
+    if (outcome.ending == SystemPort::Ending::Complete) {
+      std::copy_n(port.m_carried.begin(), wanted, bytes + carried);
+      port.m_carried.erase(port.m_carried.begin(), port.m_carried.begin() + wanted);
+      return;
+    }
+    // Failed: what this Read took from what was kept goes back in front of it.
+    port.m_carried.insert(port.m_carried.begin(), bytes, bytes + carried);
+    port.Throw(outcome, "read");
+  }
+  const auto outcome = port.Transfer(true, port.m_readRequest, port.m_readEvent, bytes + carried, wanted, timeoutMs);
   if (outcome.ending == SystemPort::Ending::Complete) return;
   if (outcome.ending == SystemPort::Ending::TimedOut || outcome.ending == SystemPort::Ending::Woken)
     port.m_carried.assign(bytes, bytes + carried + outcome.transferred);

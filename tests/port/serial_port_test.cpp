@@ -1,4 +1,5 @@
 // The port's behaviour that holds on every platform, against a pseudo-terminal.
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -117,6 +118,28 @@ TEST_F(SerialPortTest, BytesWaitingCountsWhatCameWithTheByteRead) {
   std::uint8_t rest[9] = {};
   port.Read(rest, 9, 2000);
   EXPECT_EQ(Bytes(rest, rest + 9), (Bytes{1, 0x81, 7, 4, 0x1D, 0, 3, 0, 0x42}));
+  EXPECT_EQ(port.BytesWaiting(), 0u);
+}
+
+// A burst read in pieces of every size, with more arriving meanwhile, comes out whole
+// and in order, however much of it the port took from the line ahead of the reads.
+TEST_F(SerialPortTest, ABurstReadInPiecesOfEverySizeComesOutInOrder) {
+  Bytes sent(600);
+  for (std::size_t i = 0; i < sent.size(); ++i) sent[i] = static_cast<std::uint8_t>(i * 13 + 1);
+  pty.Write(sent.data(), 300);
+  Bytes got;
+  bool secondHalfSent = false;
+  for (std::uint32_t piece = 1; got.size() < sent.size(); ++piece) {
+    if (got.size() >= 150 && !secondHalfSent) {
+      pty.Write(sent.data() + 300, 300);
+      secondHalfSent = true;
+    }
+    const auto size = static_cast<std::uint32_t>(std::min<std::size_t>(piece % 37 + 1, sent.size() - got.size()));
+    Bytes buffer(size);
+    port.Read(buffer.data(), size, 2000);
+    got.insert(got.end(), buffer.begin(), buffer.end());
+  }
+  EXPECT_EQ(got, sent);
   EXPECT_EQ(port.BytesWaiting(), 0u);
 }
 
