@@ -566,18 +566,34 @@ INSTANTIATE_TEST_SUITE_P(
                   "Y:\\CVM6\\cvm6.H07, cannot be opened\n"}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// The described good forms still load and are written whole: a list file whose second
-// entry ends the list, a type-4 record (data), an end record with data, text after the
-// end record, lower-case digits, LF-only lines.
-TEST_F(UpdateTest, TheDescribedGoodFormsAreStillWrittenWhole) {
-  cwd.Write("a.hex", ":02001004ABCD72\n:0300300002337a1e\n:02000001BEEF50\nnot read: zz\n");
-  cwd.Write("cvm6.ini", "a.hex 0\nb.hex 100000\n");
+// The described good forms still load and are written whole, and only data bytes reach
+// the unit: a list file whose second entry ends the list; a start address (type 5) and an
+// upper address of 0 (type 4), which put nothing at address 0 of the bank; an end record
+// with data; text after the end record; lower-case digits; LF-only lines.
+TEST_F(UpdateTest, OnlyTheDataBytesOfTheDescribedGoodFormsReachTheUnit) {
+  cwd.Write("a.hex", HexRecord(0, 5, "\x00\x00\x20\x00") + HexRecord(0, 4, std::string(2, '\0')) +
+                         ":0300300002337a1e\n:02010001BEEF4F\nnot read: zz\n");
+  cwd.Write("cvm6.ini", "a.hex 10000\nb.hex 100000\n");
   Online();
   dlg->OnUpdate();
   EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
-  const std::map<std::uint32_t, std::uint8_t> expected{{0x00, 0xBE}, {0x01, 0xEF}, {0x10, 0xAB},
-                                                       {0x11, 0xCD}, {0x30, 0x02}, {0x31, 0x33}, {0x32, 0x7A}};
+  const std::map<std::uint32_t, std::uint8_t> expected{
+      {0x10030, 0x02}, {0x10031, 0x33}, {0x10032, 0x7A}, {0x10100, 0xBE}, {0x10101, 0xEF}};
   EXPECT_EQ(device->Flash(), expected);
+}
+
+// A text that would need an address record to place it is refused like a damaged one.
+TEST_F(UpdateTest, ATextThatCannotBePlacedIsRefusedBeforeTheErase) {
+  cwd.Write("a.hex", ":0300300002337A1E\r\n" + HexRecord(0, 4, "\x00\x01") + kEndRecord);
+  cwd.Write("cvm6.ini", "a.hex 0\n");
+  Online();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "The firmware image is damaged or incomplete:\n"
+                                   "a.hex, line 2: a record of type 4 that this updater cannot place\n"
+                                   "Nothing was written to the device.");
+  EXPECT_EQ(dlg->Result(), UpdateResult::kImageRefused);
+  ExpectNothingSentAndStillConnected();
 }
 
 }  // namespace
