@@ -83,7 +83,13 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   void OnDidEndFlashDownload(const std::uint8_t* payload, const FrameInfo& info) override;
   void OnDidWriteFlash(const std::uint8_t* payload, const FrameInfo& info) override;
 
+  // Poll, with an announcement the node refuses (1303) taken as a message dropped: it
+  // changed nothing, and a stray frame must not end a command, least of all a download.
+  void PollFrames(std::uint32_t count);
   void PollUntil(const bool& flag, std::uint32_t deadline);
+  // Before the erase: the unit is asked again when its identification may no longer
+  // hold. False (and the user told) when it does not answer as a Corvane M6.
+  bool ConfirmIdentity();
   bool WaitForDevice();
   bool IdentifyDevice();
   bool DownloadTarget(CFlashImage& image, std::uint8_t target);
@@ -128,6 +134,11 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool m_commandRunning = false;
   bool m_updateRunning = false;
   bool m_eraseRequested = false;
+  // The link went down or a unit announced itself after the identification: whatever
+  // answers now may be another unit. Cleared by a fresh device data reply.
+  bool m_identityStale = false;
+  bool m_downloading = false;   // within DownloadTarget
+  bool m_unitChanged = false;   // a unit announced itself while downloading
   std::string m_portOpenError;
 };
 

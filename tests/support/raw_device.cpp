@@ -94,6 +94,7 @@ void RawDevice::Run() {
     }
     if (m_up && m_script.announce && !m_announced && now - m_upSince >= milliseconds(m_script.announceDelayMs)) {
       m_announced = true;
+      if (m_script.malformedAnnouncementFirst) Send(Id(0x02), false);
       Send(Id(0x02), m_script.announceAckWanted);  // IDENTIFY
     }
     if (m_up && now - m_lastWrite >= milliseconds(500)) Raw(Bytes{0x8C});
@@ -188,6 +189,8 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
       const std::uint16_t echo = static_cast<std::uint16_t>(block.sequence + (index == m_script.wrongSequenceAtBlock ? 1 : 0));
       Send(Bytes{0x24, 0x00, static_cast<std::uint8_t>(echo & 0xFF), static_cast<std::uint8_t>(echo >> 8)}, false,
            m_script.flashReplySource);
+      if (index == m_script.malformedAnnouncementAtBlock) Send(Id(0x02), false);
+      if (index == m_script.announceAgainAtBlock) Send(Id(0x02), true);
       if (index + 1 == m_script.dropLinkAfterBlocks) {
         Raw(Bytes{0x80});  // no such control byte: the updater's link goes down
         m_up = false;

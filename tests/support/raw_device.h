@@ -26,6 +26,13 @@ struct DeviceScript {
   // up: its receiver takes the frame while the link still counts itself down.
   bool announceBeforeLinkUp = false;
   bool announceAckWanted = true;    // an IDENTIFY without it is a fault of the unit
+  bool malformedAnnouncementFirst = false;  // an IDENTIFY without acknowledgement, then the real one
+  int malformedAnnouncementAtBlock = -1;    // an IDENTIFY without acknowledgement after this block
+  int announceAgainAtBlock = -1;            // a proper IDENTIFY after this block (the unit restarted)
+  // The receiver's last accepted sequence number at start: a unit left powered since
+  // an earlier run that ended after its first message.
+  std::optional<std::uint8_t> lastAcceptedSequence;
+  std::uint8_t firstTxSequence = 1;  // the number of its first frame that asks for acknowledgement
   bool answerDeviceData = true;
   std::optional<std::uint8_t> deviceDataSource;  // another source for the device data reply
   std::uint8_t deviceType = 0x45;
@@ -39,8 +46,8 @@ struct DeviceScript {
   int unplugAfterBlocks = -1;     // close the master once this many blocks are acknowledged
   int dropLinkAfterBlocks = -1;   // send a bad control byte after this many acknowledgements
                                   // and stay silent from then on
-  bool deviceDataDuringUpdate = false;
-  std::optional<std::uint8_t> flashReplySource;  // another source for the three flash replies  // an unasked device data reply after the start request
+  bool deviceDataDuringUpdate = false;           // an unasked device data reply after the start request
+  std::optional<std::uint8_t> flashReplySource;  // another source for the three flash replies
 };
 
 struct ReceivedBlock {
@@ -51,7 +58,11 @@ struct ReceivedBlock {
 
 class RawDevice {
  public:
-  RawDevice(PtyPair& pty, DeviceScript script) : m_pty(pty), m_script(script) {}
+  RawDevice(PtyPair& pty, DeviceScript script)
+      : m_pty(pty),
+        m_script(script),
+        m_txSequence(static_cast<std::uint8_t>(script.firstTxSequence - 1)),
+        m_lastRxSequence(script.lastAcceptedSequence) {}
   ~RawDevice() { Stop(); }
   RawDevice(const RawDevice&) = delete;
   RawDevice& operator=(const RawDevice&) = delete;

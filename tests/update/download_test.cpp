@@ -1,6 +1,7 @@
 // The Update command: image from a list file or the embedded texts, one target streamed
 // to the unit played in raw bytes, and every way it can fail.
 #include <algorithm>
+#include <functional>
 #include <ostream>
 #include <thread>
 
@@ -594,6 +595,86 @@ TEST_F(UpdateTest, ATextThatCannotBePlacedIsRefusedBeforeTheErase) {
                                    "Nothing was written to the device.");
   EXPECT_EQ(dlg->Result(), UpdateResult::kImageRefused);
   ExpectNothingSentAndStillConnected();
+}
+
+// After Connect the link goes down and comes back, and the unit that now answers at the
+// unit's address (the cable moved to another one) is of another type: Update asks again
+// and refuses with the wrong-device prompt, erasing nothing.
+class UnitReplaced : public UpdateTest {
+ protected:
+  // Takes the first unit away, drops the updater's link with a bad control byte, and
+  // puts `next` on the line; returns once the updater's link is up with it again. The
+  // next unit numbers its frames on from 7: one that began at 1 again would have its
+  // announcement taken for a repeat of the first unit's, which was numbered 1 too.
+  void Replace(DeviceScript next) {
+    next.firstTxSequence = 7;
+    device->Stop();
+    pty.Write(Bytes{0x80});
+    ASSERT_TRUE(WaitFor([&] { return !dlg->Link().IsActive(); }));
+    device = std::make_unique<RawDevice>(pty, next);
+    device->Start();
+    ASSERT_TRUE(WaitFor([&] { return dlg->Link().IsActive() && device->LinkUp(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // its announcement
+  }
+  static bool WaitFor(const std::function<bool()>& condition) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(3000));
+    while (!condition() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return condition();
+  }
+};
+
+TEST_F(UnitReplaced, ByAnotherTypeIsAskedAgainAndRefusedWithNothingErased) {
+  WriteOneRunImage(1000);
+  Online();
+  DeviceScript other;
+  other.deviceType = 0x41;
+  Replace(other);
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, kWrongDevice);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kWrongDevice);
+  EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
+  EXPECT_FALSE(dlg->EraseRequested());
+}
+
+TEST_F(UnitReplaced, ByAnM6IsAskedAgainAndWritten) {
+  WriteOneRunImage(1000);
+  Online();
+  Replace({});
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  const auto ids = device->Ids();
+  ASSERT_GE(ids.size(), 2u);
+  EXPECT_EQ(ids[0], kRequestData);  // asked before the erase
+  EXPECT_EQ(ids[1], kStart);
+}
+
+// Announcements while blocks stream: one the node refuses (no acknowledgement wanted) is
+// dropped and the download goes on; a proper one means the unit started afresh or is
+// another: the download ends with its failure text and nothing more is sent.
+TEST_F(UpdateTest, AMalformedAnnouncementDuringTheDownloadIsDropped) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.malformedAnnouncementAtBlock = 1;
+  Online(script);
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  EXPECT_EQ(device->Blocks().size(), 5u);
+}
+
+TEST_F(UpdateTest, AnAnnouncementDuringTheDownloadEndsIt) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.announceAgainAtBlock = 1;
+  Online(script, UpdateLimits{500, 60000, 60000});
+  const auto start = Clock::now();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Sending Data.");
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDownloadFailed);
+  EXPECT_LE(device->Blocks().size(), 3u);
+  EXPECT_FALSE(Contains(device->Ids(), kEnd));
 }
 
 }  // namespace
