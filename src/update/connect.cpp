@@ -111,9 +111,8 @@ bool CUpdaterDlg::IdentifyDevice() {
   // A unit that announces itself the moment it hears our wake is seen before our link's
   // transmitter has brought the link up, and the request is then refused. It is asked
   // again once the link is up, instead of waiting the whole limit for a reply to a
-  // request that never went out.
-  // The link counts itself up before it queues its link-up notice, so the frame that
-  // ends the sleep finds the request accepted.
+  // request that never went out. (The link counts itself up before it queues its link-up
+  // notice, so the frame that ends the sleep finds the request accepted.)
   while (!SendRequestDeviceData(m_deviceAddress, kNoAddress, true)) {
     const std::uint32_t now = TimeGetTime();
     if (!TickBefore(now, deadline) || PortGone() || !IsPresent(m_deviceAddress)) return false;
