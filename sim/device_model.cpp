@@ -117,6 +117,7 @@ DeviceAction CDeviceModel::StartDownload(std::uint8_t target) {
     m_counts.blocks = 0;
     m_counts.bytes = 0;
     m_counts.target = target;
+    m_downloading = true;
   }
   DeviceAction action;
   action.delayMs = m_identity.eraseMs;
@@ -158,6 +159,7 @@ DeviceAction CDeviceModel::EndDownload() {
   {
     std::lock_guard<std::mutex> guard(m_lock);
     ++m_counts.updates;
+    m_downloading = false;
     counts = m_counts;
   }
   const unsigned reported = static_cast<unsigned>(static_cast<std::int64_t>(counts.blocks) + m_faults.blockCountOffset);
@@ -167,6 +169,16 @@ DeviceAction CDeviceModel::EndDownload() {
                         Lo(reported), Hi(reported), Echo(counts.target, m_faults.wrongTarget)});
   action.completedUpdate = true;
   return action;
+}
+
+bool CDeviceModel::DownloadInProgress() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_downloading;
+}
+
+void CDeviceModel::AbandonDownload() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_downloading = false;
 }
 
 }  // namespace cvm6

@@ -62,6 +62,10 @@ class CDeviceModel {
   DeviceAction Respond(const Frame& request);
 
   DeviceCounts Counts() const;
+  // From a start request to its end reply, unless abandoned meanwhile.
+  bool DownloadInProgress() const;
+  // The updater went away in the middle of a download.
+  void AbandonDownload();
   // Runs `visit` on the flash under the model's lock.
   template <typename Visit>
   auto WithFlash(Visit visit) const {
@@ -81,6 +85,7 @@ class CDeviceModel {
   mutable std::mutex m_lock;
   std::unique_ptr<CFlashImage> m_flash;
   DeviceCounts m_counts;
+  bool m_downloading = false;
 };
 
 }  // namespace cvm6

@@ -61,14 +61,22 @@ bool CDeviceSimulator::Pause(std::uint32_t ms) {
 
 void CDeviceSimulator::ModelThread() {
   // The link counts every link-up and every sync block it sends because the far end
-  // woke it while up. Either means the updater has (re)started its link and knows
-  // nothing of the network, so the model announces itself again.
-  std::uint32_t syncsSeen = 0;
+  // woke it while up. Either may mean that an updater has (re)started its link and knows
+  // nothing of the network, so the model announces itself again; but not in the middle
+  // of a download, where it is the same updater bringing back a link that damage on the
+  // line took down, and it carries on. A download is given up when the unit has heard
+  // nothing for its read limit: that updater went away.
+  std::uint32_t syncsSeen = 0, timeoutsSeen = 0;
   while (!m_stop) {
-    const std::uint32_t syncs = m_link->GetCounters().linkSyncs;
-    if (syncs != syncsSeen && m_link->IsActive()) {
-      syncsSeen = syncs;
-      if (FramePtr announcement = m_model.Announce()) m_link->QueueTransmit(std::move(announcement));
+    const LinkCounters counters = m_link->GetCounters();
+    if (counters.rxTimeouts != timeoutsSeen) {
+      timeoutsSeen = counters.rxTimeouts;
+      m_model.AbandonDownload();
+    }
+    if (counters.linkSyncs != syncsSeen && m_link->IsActive()) {
+      syncsSeen = counters.linkSyncs;
+      if (!m_model.DownloadInProgress())
+        if (FramePtr announcement = m_model.Announce()) m_link->QueueTransmit(std::move(announcement));
     }
     FollowUp();
     // Only the link's notices come this way. Wakes as soon as one is queued; the limit
