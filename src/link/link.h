@@ -58,6 +58,9 @@ class CLink : public CFrameQueues {
   // True when every frame queued so far has gone out and, if it asked for one, has been
   // acknowledged by the far end. For the owner thread.
   bool TransmitIdle() const { return m_inFlight.load() == 0; }
+  // Has one 0xDA written, which makes the far end send the frame it has outstanding
+  // again (it does nothing when it has none). For the owner thread.
+  void AskForResend() { m_nakRequest.Set(); }
 
   LinkCounters GetCounters() const;
   const LinkLimits& Limits() const { return m_limits; }

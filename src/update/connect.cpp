@@ -74,9 +74,9 @@ void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline) {
   for (;;) {
     CheckInterrupt();
     const std::uint32_t now = TimeGetTime();
-    if (flag || m_unitChanged || PortGone() || !TickBefore(now, deadline)) return;
+    if (flag || m_unitChanged || PortGone() || !TickBefore(now, deadline) || RideThroughOver(now)) return;
     PollFrames(1);
-    if (!flag && !m_unitChanged) m_link.WaitForReceived(deadline - now);
+    if (!flag && !m_unitChanged) m_link.WaitForReceived(SleepLimit(now, deadline));
   }
 }
 

@@ -148,6 +148,7 @@ bool CUpdaterDlg::ConfirmIdentity() {
 bool CUpdaterDlg::DownloadTarget(CFlashImage& image, std::uint8_t target) {
   Running downloading(m_downloading);
   m_unitChanged = false;
+  m_ridingThrough = false;
   m_blockProgress.SetRange(0, kBlockRange);
   m_blockProgress.SetPos(0);
   ShowStatus(ErasingText(target));
@@ -191,10 +192,8 @@ bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
 
     m_writeAcked = false;
     while (!SendWriteFlash(start, m_blockCount, block, static_cast<std::uint8_t>(n), m_deviceAddress, kNoAddress,
-                           true)) {
-      PollFrames(0);
-      if (!IsPresent(m_deviceAddress) || PortGone() || m_unitChanged) return false;
-    }
+                           true))
+      if (!WaitToSendAgain()) return false;
     bytesSent += n;
     const std::uint32_t deadline = TimeGetTime() + m_limits.writeMs;
     PollUntil(m_writeAcked, deadline);
@@ -216,9 +215,9 @@ bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
 }
 
 bool CUpdaterDlg::EndDownload() {
-  const bool sent = SendEndFlashDownload(m_deviceAddress, kNoAddress, true);
   m_endReplied = false;
-  if (!sent) return false;  // refused: the unit is gone, no reply can come
+  while (!SendEndFlashDownload(m_deviceAddress, kNoAddress, true))
+    if (!WaitToSendAgain()) return false;  // the unit is gone: no reply can come
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
   PollUntil(m_endReplied, deadline);
   return m_endReplied && !m_unitChanged;

@@ -12,6 +12,9 @@ struct UpdateLimits {
   // No device data this long after the request went out and was acknowledged: the
   // request is made again as a new message (within deviceMs).
   std::uint32_t deviceDataRetryMs = 1000;
+  // While downloading, a link that went down may come back within this long; the
+  // download then carries on.
+  std::uint32_t rideThroughMs = 10000;
 };
 
 }  // namespace cvm6

@@ -67,6 +67,9 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   virtual void OnPortUnusable(const CFailure& failure);
   // Progress of the block pass, for hosts that show more than the bars.
   virtual void OnBlockWritten(std::uint32_t /*bytesSent*/, std::uint32_t /*totalBytes*/) {}
+  // The link went down at block `block` of the download and was back `ms` later; the
+  // download carried on.
+  virtual void OnRideThrough(std::uint16_t /*block*/, std::uint32_t /*ms*/) {}
 
   static constexpr const char* kSyntheticImageQuestion =
       "This program carries a synthetic test image, not released firmware. Writing it to a real unit "
@@ -77,6 +80,8 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   void DoDataExchange(CDataExchange& dx) override;
 
   // Network handler overrides.
+  void OnNowActive() override;
+  void OnNowInactive() override;
   void OnNetworkChanged() override;
   void OnReplyDeviceData(const std::uint8_t* payload, const FrameInfo& info) override;
   void OnDidStartFlashDownload(const std::uint8_t* payload, const FrameInfo& info) override;
@@ -90,6 +95,16 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // Before the erase: the unit is asked again when its identification may no longer
   // hold. False (and the user told) when it does not answer as a Corvane M6.
   bool ConfirmIdentity();
+  // Riding through a dropped link (ride_through.cpp). From the erase request to the end
+  // reply, a link that goes down keeps the unit's address, and the download goes on if
+  // the link is back within the grace time.
+  bool RideThroughArmed() const { return m_downloading && m_eraseRequested && !m_endReplied; }
+  bool RideThroughOver(std::uint32_t now) const;  // riding through, and the grace time ran out
+  // How long a wait may sleep from `now`: to its deadline, or the end of the grace time.
+  std::uint32_t SleepLimit(std::uint32_t now, std::uint32_t deadline) const;
+  // After the node refused a request: true to send it again at once (the link is up, or
+  // came back within the grace time), false when it cannot go out.
+  bool WaitToSendAgain();
   bool WaitForDevice();
   bool IdentifyDevice();
   bool DownloadTarget(CFlashImage& image, std::uint8_t target);
@@ -139,6 +154,9 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool m_identityStale = false;
   bool m_downloading = false;   // within DownloadTarget
   bool m_unitChanged = false;   // a unit announced itself while downloading
+  bool m_ridingThrough = false;       // the link is down, the download waits for it
+  std::uint32_t m_linkLostAt = 0;     // tick count when it went down
+  std::uint16_t m_linkLostAtBlock = 0;
   std::string m_portOpenError;
 };
 

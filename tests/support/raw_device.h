@@ -33,6 +33,14 @@ struct DeviceScript {
   // an earlier run that ended after its first message.
   std::optional<std::uint8_t> lastAcceptedSequence;
   std::uint8_t firstTxSequence = 1;  // the number of its first frame that asks for acknowledgement
+  // A wake while its link is up is answered with a sync block, and its link stays up (a
+  // unit whose link never went down); otherwise it counts its link down and answers with
+  // a wake, and announces itself again once up.
+  bool stayUpOnWake = false;
+  // The reply to this block is lost in damage on the line: in its place the updater gets
+  // a bad control byte, and the reply (sent asking for acknowledgement) waits as the
+  // unit's outstanding frame, sent again on 0xDA.
+  int garbleReplyOfBlock = -1;
   bool answerDeviceData = true;
   std::optional<std::uint8_t> deviceDataSource;  // another source for the device data reply
   std::uint8_t deviceType = 0x45;
@@ -79,6 +87,7 @@ class RawDevice {
   bool LinkUp() const { return m_up.load(); }
   std::optional<std::chrono::steady_clock::time_point> UnplugTime();
   int BadFrames() const { return m_badFrames.load(); }
+  int NaksReceived() const { return m_naks.load(); }
 
  private:
   void Run();
@@ -93,6 +102,7 @@ class RawDevice {
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_up{false};
   std::atomic<int> m_badFrames{0};
+  std::atomic<int> m_naks{0};
 
   // Device thread only.
   Bytes m_pending;
@@ -102,6 +112,7 @@ class RawDevice {
   std::optional<std::chrono::steady_clock::time_point> m_wakeAnswerDue;  // announceBeforeLinkUp
   std::uint8_t m_txSequence = 0;
   std::optional<std::uint8_t> m_lastRxSequence;
+  Bytes m_outstanding;  // a frame of ours that asked for acknowledgement, as sent
   std::uint8_t m_target = 0;
 
   std::mutex m_lock;  // guards what the test reads

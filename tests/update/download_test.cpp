@@ -215,13 +215,14 @@ INSTANTIATE_TEST_SUITE_P(
                    0}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// The link goes down right after an acknowledgement, so the next write is refused and
-// the unit is no longer present: the pass ends at once, not after the write limit.
-TEST_F(UpdateTest, DeviceGoneWhileAWriteIsRefused) {
+// The link goes down right after an acknowledgement and the unit is heard no more: the
+// next write is refused while the download waits for the link, and the download ends
+// when the grace time (1 s here) runs out, not after the write limit.
+TEST_F(UpdateTest, ALinkThatDoesNotComeBackEndsTheDownloadAfterTheGraceTime) {
   WriteOneRunImage(1000);
   DeviceScript script;
   script.dropLinkAfterBlocks = 2;
-  Online(script, UpdateLimits{500, 60000, 60000});
+  Online(script, UpdateLimits{500, 60000, 60000, 1000, 1000});
   // Before the third block, let the link see the bad control byte first.
   host->OnPump([&](int pump) {
     if (pump != 2) return;
@@ -232,11 +233,67 @@ TEST_F(UpdateTest, DeviceGoneWhileAWriteIsRefused) {
   dlg->OnUpdate();
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text, "Error Sending Data.");
-  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_GE(MsSince(start, host->Boxes()[0].when), 950);
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), 1000 + Scaled(2000));
   EXPECT_EQ(device->Blocks().size(), 2u);
-  ExpectOnlyCloseEnabled();
+  EXPECT_EQ(Text(IDC_ONLINE_TEXT), "Offline");  // as the link left it
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+  EXPECT_FALSE(Enabled(IDC_CONNECT));
   EXPECT_FALSE(dlg->Link().IsStarted());
   EXPECT_FALSE(dlg->HasPort());
+}
+
+// The reply to block 2 is swallowed by damage that also takes our link down; the unit's
+// own link stays up. Our wake brings the link back, one 0xDA has the unit send the reply
+// again, and the download goes on: every block arrives once, in order, and the window
+// showed the link going and coming.
+TEST_F(UpdateTest, ALinkThatDropsMidDownloadIsRiddenThrough) {
+  class Recording : public CUpdaterDlg {
+   public:
+    using CUpdaterDlg::CUpdaterDlg;
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> rides;
+    void OnRideThrough(std::uint16_t block, std::uint32_t ms) override { rides.emplace_back(block, ms); }
+  };
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.stayUpOnWake = true;
+  script.garbleReplyOfBlock = 2;
+  Begin(script, ShortLimits());
+  auto* recording = new Recording(ShortLimits());
+  dlg.reset(recording);
+  dlg->AttachHost(host.get());
+  dlg->OnInitDialog();
+  dlg->OnConnect();
+  ASSERT_TRUE(Enabled(IDC_UPDATE));
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  EXPECT_EQ(host->Boxes().back().text, kUpdateComplete);
+  const auto blocks = device->Blocks();
+  ASSERT_EQ(blocks.size(), 5u);
+  for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i].sequence, i);
+  EXPECT_EQ(device->Flash().size(), 1000u);
+  EXPECT_EQ(device->NaksReceived(), 1);
+  ASSERT_EQ(recording->rides.size(), 1u);
+  EXPECT_EQ(recording->rides[0].first, 2);
+  EXPECT_LT(recording->rides[0].second, static_cast<std::uint32_t>(Scaled(1000)));
+  EXPECT_EQ(host->Texts(IDC_ONLINE_TEXT), (std::vector<std::string>{"Offline", "Online", "Offline", "Online"}));
+}
+
+// The same damage, but the unit's link went down too: it announces itself when its link
+// comes back, and an announcement while riding through ends the download.
+TEST_F(UpdateTest, AnAnnouncementWhileRidingThroughEndsTheDownload) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.garbleReplyOfBlock = 2;
+  Online(script, UpdateLimits{500, 60000, 60000, 1000, 10000});
+  const auto start = Clock::now();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Sending Data.");
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_EQ(device->Blocks().size(), 3u);
+  EXPECT_FALSE(Contains(device->Ids(), kEnd));
 }
 
 // The adapter is pulled out while blocks stream: the failure shows within 2 s although
