@@ -120,6 +120,7 @@ DeviceAction CDeviceModel::StartDownload(std::uint8_t target) {
     m_downloading = true;
   }
   DeviceAction action;
+  AddLineFaults(action, DownloadPoint::kStart);
   action.delayMs = m_identity.eraseMs;
   action.reply = Reply({Lo(MSG_SYSTEM_DID_START_FLASH_DOWNLOAD), Hi(MSG_SYSTEM_DID_START_FLASH_DOWNLOAD),
                         Echo(target, m_faults.wrongTarget)});
@@ -140,6 +141,7 @@ DeviceAction CDeviceModel::WriteFlash(const Frame& request) {
     m_counts.bytes += count;
   }
   DeviceAction action;
+  AddLineFaults(action, DownloadPoint::kBlock, sequence);
   action.delayMs = m_identity.writeMs;
   const auto block = static_cast<std::int32_t>(sequence);
   if (block == m_faults.silentAfterBlock || block == m_faults.closeAfterBlock) {
@@ -165,10 +167,18 @@ DeviceAction CDeviceModel::EndDownload() {
   const unsigned reported = static_cast<unsigned>(static_cast<std::int64_t>(counts.blocks) + m_faults.blockCountOffset);
   // Bytes 2-3 are not used by the updater; the model sends zeros.
   DeviceAction action;
+  AddLineFaults(action, DownloadPoint::kEnd);
   action.reply = Reply({Lo(MSG_SYSTEM_DID_END_FLASH_DOWNLOAD), Hi(MSG_SYSTEM_DID_END_FLASH_DOWNLOAD), 0, 0,
                         Lo(reported), Hi(reported), Echo(counts.target, m_faults.wrongTarget)});
   action.completedUpdate = true;
   return action;
+}
+
+void CDeviceModel::AddLineFaults(DeviceAction& action, DownloadPoint::Kind at, std::uint32_t block) const {
+  action.garbageToHost = m_faults.garbageToHost.Is(at, block);
+  action.garbageFromHost = m_faults.garbageFromHost.Is(at, block);
+  action.silenceToHost = m_faults.silenceToHost.Is(at, block);
+  action.silenceFromHost = m_faults.silenceFromHost.Is(at, block);
 }
 
 bool CDeviceModel::DownloadInProgress() const {

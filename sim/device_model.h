@@ -40,6 +40,9 @@ struct DeviceAction {
   bool unplug = false;
   std::optional<std::uint8_t> badControl;
   bool completedUpdate = false;  // the reply ends a download
+  // Line faults of the plan that strike at this request (see FaultPlan).
+  bool garbageToHost = false, garbageFromHost = false;
+  bool silenceToHost = false, silenceFromHost = false;
 };
 
 struct DeviceCounts {
@@ -79,6 +82,8 @@ class CDeviceModel {
   DeviceAction WriteFlash(const Frame& request);
   DeviceAction EndDownload();
   DeviceAction DeviceData() const;
+  // Marks the line faults of the plan that strike at this point of the download.
+  void AddLineFaults(DeviceAction& action, DownloadPoint::Kind at, std::uint32_t block = 0) const;
 
   const DeviceIdentity m_identity;
   const FaultPlan m_faults;
