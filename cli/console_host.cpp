@@ -103,12 +103,21 @@ void CConsoleHost::ShowProgress(std::uint32_t bytesSent, std::uint32_t totalByte
   m_lineOpen = true;
 }
 
+void CConsoleHost::ShowRideThrough(std::uint16_t block, std::uint32_t ms) {
+  EndLiveLine();
+  ++m_rideThroughs;
+  std::printf("link lost at block %u, carried on after %u ms\n", static_cast<unsigned>(block), ms);
+  std::fflush(stdout);
+}
+
 void CConsoleHost::EndBlockPass() {
   if (!m_writing) return;
   m_writing = false;
   const double seconds = std::chrono::duration<double>(m_lastBlock - m_writeStart).count();
   if (m_blocksWritten == 0) return;
-  std::printf("Block pass: %u blocks, %u bytes in %.3f s\n", m_blocksWritten, m_bytesWritten, seconds);
+  std::printf("Block pass: %u blocks, %u bytes in %.3f s", m_blocksWritten, m_bytesWritten, seconds);
+  if (m_rideThroughs != 0) std::printf(", %u dropped link%s ridden through", m_rideThroughs, m_rideThroughs == 1 ? "" : "s");
+  std::printf("\n");
 }
 
 void CConsoleHost::EndLiveLine() {

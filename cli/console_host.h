@@ -34,6 +34,8 @@ class CConsoleHost : public DialogHost {
 
   // Live progress of the block pass.
   void ShowProgress(std::uint32_t bytesSent, std::uint32_t totalBytes);
+  // A dropped link the download rode through; counted in the block pass's summary.
+  void ShowRideThrough(std::uint16_t block, std::uint32_t ms);
   // Ends the live line and, after a block pass, prints its summary line.
   void FinishLine();
 
@@ -59,6 +61,7 @@ class CConsoleHost : public DialogHost {
   std::chrono::steady_clock::time_point m_lastBlock{};
   std::uint32_t m_blocksWritten = 0;
   std::uint32_t m_bytesWritten = 0;
+  std::uint32_t m_rideThroughs = 0;
   bool m_writing = false;
 };
 

@@ -24,6 +24,7 @@ class CFlashDialog : public CUpdaterDlg {
   void OnBlockWritten(std::uint32_t bytesSent, std::uint32_t totalBytes) override {
     m_host.ShowProgress(bytesSent, totalBytes);
   }
+  void OnRideThrough(std::uint16_t block, std::uint32_t ms) override { m_host.ShowRideThrough(block, ms); }
   void CheckInterrupt() override {
     if (InterruptRequested()) throw Interrupted{};
   }

@@ -117,8 +117,10 @@ DeviceAction CDeviceModel::StartDownload(std::uint8_t target) {
     m_counts.blocks = 0;
     m_counts.bytes = 0;
     m_counts.target = target;
+    m_downloading = true;
   }
   DeviceAction action;
+  AddLineFaults(action, DownloadPoint::kStart);
   action.delayMs = m_identity.eraseMs;
   action.reply = Reply({Lo(MSG_SYSTEM_DID_START_FLASH_DOWNLOAD), Hi(MSG_SYSTEM_DID_START_FLASH_DOWNLOAD),
                         Echo(target, m_faults.wrongTarget)});
@@ -139,6 +141,7 @@ DeviceAction CDeviceModel::WriteFlash(const Frame& request) {
     m_counts.bytes += count;
   }
   DeviceAction action;
+  AddLineFaults(action, DownloadPoint::kBlock, sequence);
   action.delayMs = m_identity.writeMs;
   const auto block = static_cast<std::int32_t>(sequence);
   if (block == m_faults.silentAfterBlock || block == m_faults.closeAfterBlock) {
@@ -158,15 +161,34 @@ DeviceAction CDeviceModel::EndDownload() {
   {
     std::lock_guard<std::mutex> guard(m_lock);
     ++m_counts.updates;
+    m_downloading = false;
     counts = m_counts;
   }
   const unsigned reported = static_cast<unsigned>(static_cast<std::int64_t>(counts.blocks) + m_faults.blockCountOffset);
   // Bytes 2-3 are not used by the updater; the model sends zeros.
   DeviceAction action;
+  AddLineFaults(action, DownloadPoint::kEnd);
   action.reply = Reply({Lo(MSG_SYSTEM_DID_END_FLASH_DOWNLOAD), Hi(MSG_SYSTEM_DID_END_FLASH_DOWNLOAD), 0, 0,
                         Lo(reported), Hi(reported), Echo(counts.target, m_faults.wrongTarget)});
   action.completedUpdate = true;
   return action;
+}
+
+void CDeviceModel::AddLineFaults(DeviceAction& action, DownloadPoint::Kind at, std::uint32_t block) const {
+  action.garbageToHost = m_faults.garbageToHost.Is(at, block);
+  action.garbageFromHost = m_faults.garbageFromHost.Is(at, block);
+  action.silenceToHost = m_faults.silenceToHost.Is(at, block);
+  action.silenceFromHost = m_faults.silenceFromHost.Is(at, block);
+}
+
+bool CDeviceModel::DownloadInProgress() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return m_downloading;
+}
+
+void CDeviceModel::AbandonDownload() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_downloading = false;
 }
 
 }  // namespace cvm6

@@ -40,6 +40,9 @@ struct DeviceAction {
   bool unplug = false;
   std::optional<std::uint8_t> badControl;
   bool completedUpdate = false;  // the reply ends a download
+  // Line faults of the plan that strike at this request (see FaultPlan).
+  bool garbageToHost = false, garbageFromHost = false;
+  bool silenceToHost = false, silenceFromHost = false;
 };
 
 struct DeviceCounts {
@@ -62,6 +65,10 @@ class CDeviceModel {
   DeviceAction Respond(const Frame& request);
 
   DeviceCounts Counts() const;
+  // From a start request to its end reply, unless abandoned meanwhile.
+  bool DownloadInProgress() const;
+  // The updater went away in the middle of a download.
+  void AbandonDownload();
   // Runs `visit` on the flash under the model's lock.
   template <typename Visit>
   auto WithFlash(Visit visit) const {
@@ -75,12 +82,15 @@ class CDeviceModel {
   DeviceAction WriteFlash(const Frame& request);
   DeviceAction EndDownload();
   DeviceAction DeviceData() const;
+  // Marks the line faults of the plan that strike at this point of the download.
+  void AddLineFaults(DeviceAction& action, DownloadPoint::Kind at, std::uint32_t block = 0) const;
 
   const DeviceIdentity m_identity;
   const FaultPlan m_faults;
   mutable std::mutex m_lock;
   std::unique_ptr<CFlashImage> m_flash;
   DeviceCounts m_counts;
+  bool m_downloading = false;
 };
 
 }  // namespace cvm6

@@ -63,14 +63,25 @@ bool CDeviceSimulator::Pause(std::uint32_t ms) {
 
 void CDeviceSimulator::ModelThread() {
   // The link counts every link-up and every sync block it sends because the far end
-  // woke it while up. Either means the updater has (re)started its link and knows
-  // nothing of the network, so the model announces itself again.
-  std::uint32_t syncsSeen = 0;
+  // woke it while up. Either may mean that an updater has (re)started its link and knows
+  // nothing of the network, so the model announces itself again; but not in the middle
+  // of a download, where it is the same updater bringing back a link that damage on the
+  // line took down, and it carries on. A download is given up when the unit's read limit
+  // ran out with nothing at all heard from the updater meanwhile: that updater went away
+  // (one that is there sends at least a keep-alive a second). A read that ran out in a
+  // frame spoilt by noise, with bytes still coming, is not that.
+  std::uint32_t syncsSeen = 0, timeoutsSeen = 0;
+  const auto readLimit = std::chrono::milliseconds(m_config.link.readTimeoutMs);
   while (!m_stop) {
-    const std::uint32_t syncs = m_link->GetCounters().linkSyncs;
-    if (syncs != syncsSeen && m_link->IsActive()) {
-      syncsSeen = syncs;
-      if (FramePtr announcement = m_model.Announce()) m_link->QueueTransmit(std::move(announcement));
+    const LinkCounters counters = m_link->GetCounters();
+    if (counters.rxTimeouts != timeoutsSeen) {
+      timeoutsSeen = counters.rxTimeouts;
+      if (m_unitLine->QuietFor() >= readLimit) m_model.AbandonDownload();
+    }
+    if (counters.linkSyncs != syncsSeen && m_link->IsActive()) {
+      syncsSeen = counters.linkSyncs;
+      if (!m_model.DownloadInProgress())
+        if (FramePtr announcement = m_model.Announce()) m_link->QueueTransmit(std::move(announcement));
     }
     FollowUp();
     // Only the link's notices come this way. Wakes as soon as one is queued; the limit
@@ -82,6 +93,11 @@ void CDeviceSimulator::ModelThread() {
 void CDeviceSimulator::Answer(FramePtr request) { Carry(m_model.Respond(*request)); }
 
 void CDeviceSimulator::Carry(DeviceAction action) {
+  // Faults of the line that strike as the unit takes the request.
+  const FaultPlan& plan = m_config.faults;
+  if (action.silenceToHost) m_line->BreakToHost(plan.silenceMs);
+  if (action.silenceFromHost) m_line->BreakFromHost(plan.silenceMs);
+  if (action.garbageFromHost) m_line->InjectFromHost(m_line->Garbage(plan.garbageBytes));
   if (action.delayMs != 0) {
     // The acknowledgement of the request goes out now, not after the unit's busy time.
     DeliverPendingWakes();
@@ -92,6 +108,7 @@ void CDeviceSimulator::Carry(DeviceAction action) {
   const LineCounters before = m_line->Counters();
   // The bad byte goes out right behind the reply, ahead of whatever the link sends next.
   if (action.badControl) m_line->InjectControl(*action.badControl, before.framesWritten);
+  if (action.garbageToHost) m_line->InjectToHost(m_line->Garbage(plan.garbageBytes), before.framesWritten);
   if (action.reply) m_link->QueueTransmit(std::move(action.reply));
   // Whether the end reply was acknowledged is settled later by FollowUp, so that the
   // model keeps answering meanwhile (a new updater may already be talking).

@@ -21,6 +21,16 @@ struct LineFaults {
   std::uint32_t duplicateEvery = 0; // every Nth frame the model sends goes out twice
 };
 
+// A point of the download where a line fault strikes: as the unit takes the start
+// request, block `block`, or the end request.
+struct DownloadPoint {
+  enum Kind : std::uint8_t { kNever, kStart, kBlock, kEnd };
+  Kind kind = kNever;
+  std::uint32_t block = 0;
+
+  bool Is(Kind at, std::uint32_t atBlock = 0) const { return kind == at && (at != kBlock || block == atBlock); }
+};
+
 struct FaultPlan {
   LineFaults line;
   std::int32_t silentAfterBlock = -1;     // takes this block, then never sends a byte
@@ -32,6 +42,15 @@ struct FaultPlan {
   bool noAnnounce = false;                // never identifies itself
   std::int32_t badControlAfterBlock = -1; // after answering this block, sends badControlByte
   std::uint8_t badControlByte = 0x80;
+  // A burst of `garbageBytes` random bytes (none of them one of the link's five control
+  // bytes): toward the updater right behind the unit's reply, or into what the unit
+  // reads, ahead of what the updater sends next.
+  DownloadPoint garbageToHost, garbageFromHost;
+  std::uint32_t garbageBytes = 64;
+  // A break of `silenceMs` in one direction from the moment the unit takes the request:
+  // nothing the unit sends gets through (to host), or nothing the updater sends does.
+  DownloadPoint silenceToHost, silenceFromHost;
+  std::uint32_t silenceMs = 10000;
 };
 
 }  // namespace cvm6

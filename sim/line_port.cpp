@@ -24,6 +24,7 @@ CLinePort::CLinePort(CSerialPort& inner, std::uint32_t baud, const LineFaults& f
       m_byteTime(ByteTime(baud)),
       m_faults(faults),
       m_toHostRandom(faults.seed),
+      m_garbageRandom(faults.seed ^ 0x5bd1e995u),
       m_fromHostRandom(faults.seed ^ 0x9E3779B9u) {
   m_opened = inner.IsOpen();
 }
@@ -43,10 +44,37 @@ bool CLinePort::Chance(std::mt19937& generator, double rate) {
   return generator() < static_cast<std::uint64_t>(rate * 4294967296.0);
 }
 
-void CLinePort::InjectControl(std::uint8_t byte, std::optional<std::uint32_t> afterFrames) {
+void CLinePort::InjectToHost(std::vector<std::uint8_t> bytes, std::optional<std::uint32_t> afterFrames) {
   std::lock_guard<std::mutex> guard(m_lock);
-  m_injected = byte;
+  m_injected = std::move(bytes);
   m_injectAfterFrames = afterFrames;
+}
+
+void CLinePort::InjectFromHost(const std::vector<std::uint8_t>& bytes) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_fromHostInjected.insert(m_fromHostInjected.end(), bytes.begin(), bytes.end());
+}
+
+void CLinePort::BreakToHost(std::uint32_t ms) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_toHostBrokenUntil = Clock::now() + std::chrono::milliseconds(ms);
+}
+
+void CLinePort::BreakFromHost(std::uint32_t ms) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_fromHostBrokenUntil = Clock::now() + std::chrono::milliseconds(ms);
+}
+
+std::vector<std::uint8_t> CLinePort::Garbage(std::size_t count) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  std::vector<std::uint8_t> bytes;
+  while (bytes.size() < count) {
+    const auto byte = static_cast<std::uint8_t>(m_garbageRandom() & 0xFF);
+    if (byte != LINK_WAKE && byte != LINK_SYNC && byte != LINK_ACK && byte != LINK_NAK && byte != LINK_KEEPALIVE)
+      bytes.push_back(byte);
+  }
+  m_counters.garbageBytes += count;
+  return bytes;
 }
 
 LineCounters CLinePort::Counters() const {
@@ -62,15 +90,15 @@ void CLinePort::Write(const void* buffer, std::uint32_t length, std::uint32_t /*
   std::vector<std::uint8_t> out;
   {
     std::lock_guard<std::mutex> guard(m_lock);
-    if (m_silent) {
+    if (m_silent || Clock::now() < m_toHostBrokenUntil) {
       m_counters.silencedBytes += length;
       return;
     }
     std::vector<std::uint8_t> wanted;
-    wanted.reserve(2 * length + 1);
-    if (m_injected >= 0 && (!m_injectAfterFrames || m_counters.framesWritten != *m_injectAfterFrames)) {
-      wanted.push_back(static_cast<std::uint8_t>(m_injected));
-      m_injected = -1;
+    wanted.reserve(2 * length + m_injected.size());
+    if (!m_injected.empty() && (!m_injectAfterFrames || m_counters.framesWritten != *m_injectAfterFrames)) {
+      wanted = std::move(m_injected);
+      m_injected.clear();
     }
     // The link writes an acknowledgement as a write of its own, one byte long.
     if (length == 1 && bytes[0] == LINK_ACK) {
@@ -149,6 +177,14 @@ void CLinePort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs
   std::uint32_t done = 0;
   bool gap = false;
   while (done < length) {
+    {
+      std::lock_guard<std::mutex> guard(m_lock);
+      for (; done < length && !m_fromHostInjected.empty(); m_fromHostInjected.pop_front()) {
+        m_fromHostWatch.Feed(m_fromHostInjected.front(), true);
+        bytes[done++] = m_fromHostInjected.front();
+      }
+    }
+    if (done == length) break;
     std::uint32_t wait = 0;
     if (timeoutMs != 0) {
       const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -176,6 +212,11 @@ void CLinePort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs
       }
       std::uint8_t byte = chunk[i];
       std::lock_guard<std::mutex> guard(m_lock);
+      if (got < m_fromHostBrokenUntil) {
+        ++m_counters.brokenFromHost;
+        gap = true;
+        continue;
+      }
       if (Chance(m_fromHostRandom, m_faults.dropFromHost)) {
         ++m_counters.droppedFromHost;
         gap = true;

@@ -14,9 +14,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <deque>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <vector>
 
 #include "port/serial_port.h"
 #include "sim/fault_plan.h"
@@ -30,6 +32,8 @@ struct LineCounters {
   std::uint64_t corruptedToHost = 0, corruptedFromHost = 0;  // bytes flipped
   std::uint64_t droppedToHost = 0, droppedFromHost = 0;      // bytes lost
   std::uint64_t silencedBytes = 0;  // bytes the model wrote while silent
+  std::uint64_t brokenFromHost = 0; // bytes the updater wrote while the line was broken
+  std::uint64_t garbageBytes = 0;   // bytes of noise put on the line, both ways
   std::uint32_t acks = 0;           // acknowledgements the model's link wrote
   std::uint32_t acksFromHost = 0;   // acknowledgements the updater sent
   std::uint32_t framesWritten = 0;  // frames the model's link wrote (before duplication)
@@ -56,10 +60,22 @@ class CLinePort : public CSerialPort {
   // back up (a unit that lost power does not hold the line).
   void Silence() { m_silent = true; }
   bool IsSilent() const { return m_silent.load(); }
-  // `byte` goes out ahead of whatever the link writes next; with `afterFrames`, ahead of
-  // the first write once the link has written more frames than that (a byte due after a
-  // reply goes out right behind it, however soon the updater answers).
-  void InjectControl(std::uint8_t byte, std::optional<std::uint32_t> afterFrames = std::nullopt);
+  // `bytes` go out ahead of whatever the link writes next; with `afterFrames`, ahead of
+  // the first write once the link has written more frames than that (bytes due after a
+  // reply go out right behind it, however soon the updater answers).
+  void InjectToHost(std::vector<std::uint8_t> bytes, std::optional<std::uint32_t> afterFrames = std::nullopt);
+  void InjectControl(std::uint8_t byte, std::optional<std::uint32_t> afterFrames = std::nullopt) {
+    InjectToHost({byte}, afterFrames);
+  }
+  // `bytes` reach the model's link ahead of what the updater sends next.
+  void InjectFromHost(const std::vector<std::uint8_t>& bytes);
+  // For `ms` from now nothing the model writes gets through (to host), or nothing the
+  // updater writes does (from host); a break in the line, not a unit without power.
+  void BreakToHost(std::uint32_t ms);
+  void BreakFromHost(std::uint32_t ms);
+  // `count` random bytes, none of them one of the link's five control bytes: noise on
+  // the line that takes links down and spoils frames, but fakes no handshake.
+  std::vector<std::uint8_t> Garbage(std::size_t count);
 
   LineCounters Counters() const;
 
@@ -81,10 +97,14 @@ class CLinePort : public CSerialPort {
   Clock::time_point m_txLineFree{};
   CWireWatch m_toHostWatch;
   LineCounters m_counters;
-  int m_injected = -1;
+  std::vector<std::uint8_t> m_injected;
   std::optional<std::uint32_t> m_injectAfterFrames;
+  Clock::time_point m_toHostBrokenUntil{};
+  std::mt19937 m_garbageRandom;
 
-  // Reader side.
+  // Reader side (what it reads in: injected bytes and the break, under m_lock).
+  std::deque<std::uint8_t> m_fromHostInjected;
+  Clock::time_point m_fromHostBrokenUntil{};
   std::mt19937 m_fromHostRandom;
   Clock::time_point m_rxLineFree{};
   CWireWatch m_fromHostWatch;

@@ -18,6 +18,7 @@ struct CMemoryLine::State {
   std::uint64_t hostOpen = 0;  // the open host end's number; 0 when none is
   std::uint64_t hostOpens = 0;
   std::uint64_t overrun = 0;
+  std::chrono::steady_clock::time_point hostWrote = std::chrono::steady_clock::now();
 };
 
 class CMemoryLine::End final : public CSerialPort {
@@ -89,6 +90,7 @@ class CMemoryLine::End final : public CSerialPort {
       if (const int code = Failure()) ThrowCode(code);
       if (!m_unit) {
         m_state->toUnit.insert(m_state->toUnit.end(), bytes, bytes + length);
+        if (length > 0) m_state->hostWrote = std::chrono::steady_clock::now();
       } else if (m_state->hostOpen != 0) {  // with no updater on the line, the bytes go nowhere
         auto& out = m_state->toHost;
         out.insert(out.end(), bytes, bytes + length);
@@ -131,6 +133,11 @@ std::unique_ptr<CSerialPort> CMemoryLine::OpenHostEnd() {
   m_state->hostOpen = ++m_state->hostOpens;
   m_state->toHost.clear();
   return std::make_unique<End>(m_state, false, m_state->hostOpen);
+}
+
+std::chrono::steady_clock::duration CMemoryLine::QuietFor() const {
+  std::lock_guard<std::mutex> guard(m_state->lock);
+  return std::chrono::steady_clock::now() - m_state->hostWrote;
 }
 
 std::uint64_t CMemoryLine::OverrunBytes() const {

@@ -15,6 +15,7 @@
 //
 // Threading: per end, one thread may read while another writes, and Close may come from
 // any thread and ends a transfer that waits.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -38,6 +39,8 @@ class CMemoryLine {
 
   // Bytes thrown away because the host did not read them.
   std::uint64_t OverrunBytes() const;
+  // How long since the host last wrote, whether or not the unit has read it yet.
+  std::chrono::steady_clock::duration QuietFor() const;
 
  private:
   struct State;

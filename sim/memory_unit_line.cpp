@@ -9,6 +9,7 @@ class CMemoryUnitLine final : public CUnitLine {
   CSerialPort& UnitEnd() override { return m_line.UnitEnd(); }
   const std::string& HostName() const override { return m_name; }
   std::unique_ptr<CSerialPort> OpenHostEnd() override { return m_line.OpenHostEnd(); }
+  std::chrono::steady_clock::duration QuietFor() const override { return m_line.QuietFor(); }
 
  private:
   CMemoryLine m_line;

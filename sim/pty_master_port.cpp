@@ -60,6 +60,11 @@ CPtyMasterPort::~CPtyMasterPort() {
   if (m_readerWakeFd >= 0) close(m_readerWakeFd);
 }
 
+std::chrono::steady_clock::duration CPtyMasterPort::QuietFor() const {
+  using Clock = std::chrono::steady_clock;
+  return Clock::now() - Clock::time_point(Clock::duration(m_lastArrival.load()));
+}
+
 void CPtyMasterPort::WakeReader() {
   const std::uint64_t one = 1;
   if (m_readerWakeFd >= 0) (void)!write(m_readerWakeFd, &one, sizeof one);
@@ -97,6 +102,7 @@ void CPtyMasterPort::Read(void* buffer, std::uint32_t length, std::uint32_t time
     const ssize_t got = m_input.Read(m_master, bytes + done, length - done);
     if (got > 0) {
       done += static_cast<std::uint32_t>(got);
+      m_lastArrival = Clock::now().time_since_epoch().count();
       continue;
     }
     if (got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) ThrowCode(1101, "pseudo-terminal read failed");

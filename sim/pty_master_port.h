@@ -15,6 +15,7 @@
 // Close is the unplugged adapter: both descriptors go, the slave path disappears and
 // an updater that has it open sees a hang-up.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <shared_mutex>
 #include <string>
@@ -43,6 +44,9 @@ class CPtyMasterPort : public CSerialPort {
 
   // Bytes thrown away because the host did not read them.
   std::uint64_t OverrunBytes() const { return m_overrun.load(); }
+  // How long since bytes last came in from the host, whether or not a Read has handed
+  // them on yet (a Read that runs out of time drops what it had gathered).
+  std::chrono::steady_clock::duration QuietFor() const;
 
  private:
   void ReleaseExclusiveUse();
@@ -56,6 +60,7 @@ class CPtyMasterPort : public CSerialPort {
   std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
   CReadBuffer m_input;            // bytes read but not yet asked for (the reader's)
   std::atomic<std::uint64_t> m_overrun{0};
+  std::atomic<std::chrono::steady_clock::rep> m_lastArrival{std::chrono::steady_clock::now().time_since_epoch().count()};
 };
 
 }  // namespace cvm6

@@ -12,6 +12,7 @@ class CPtyUnitLine final : public CUnitLine {
   std::unique_ptr<CSerialPort> OpenHostEnd() override {
     return std::make_unique<CSerialPort>(m_master.SlavePath().c_str(), 57600, false);
   }
+  std::chrono::steady_clock::duration QuietFor() const override { return m_master.QuietFor(); }
 
  private:
   CPtyMasterPort m_master;

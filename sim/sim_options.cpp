@@ -57,6 +57,13 @@ Faults (all off by default; random ones are repeatable for a given seed):
                             after answering block N, send an unrecognised control byte
   --bad-control-byte B      that byte (default 0x80): 0x80-0xFF but none of the five
                             the link knows (0xFF, 0xF0, 0xA5, 0xDA, 0x8C)
+  --garbage-to-host-at P    a burst of random bytes (none of those five) toward the
+                            updater right behind the reply to P: start, end or a block N
+  --garbage-from-host-at P  the same burst into what the unit reads, as it takes P
+  --garbage-bytes L         length of the burst (default 64)
+  --silence-to-host-at P    as it takes P, nothing the unit sends gets through for a while
+  --silence-from-host-at P  as it takes P, nothing the updater sends gets through
+  --silence-ms MS           how long such a break lasts (default 10000)
 
 Blocks are numbered by the sequence numbers of the write requests (from 0).
 The summary's SHA-256 runs over the stored bytes in address order, each as its 32-bit
@@ -117,6 +124,17 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
     };
   };
   auto rate = [](double& target) { return [&target](const std::string& text) { return ParseRate(text, target); }; };
+  // A point of the download: "start", "end" or a block number.
+  auto point = [](DownloadPoint& target) {
+    return [&target](const std::string& text) {
+      std::uint64_t value = 0;
+      if (text == "start") target = {DownloadPoint::kStart, 0};
+      else if (text == "end") target = {DownloadPoint::kEnd, 0};
+      else if (ParseUnsigned(text, 0xFFFF, value)) target = {DownloadPoint::kBlock, static_cast<std::uint32_t>(value)};
+      else return false;
+      return true;
+    };
+  };
   std::uint8_t addressValue = 0, updaterValue = 0, replyFrom = 0;
   std::uint32_t updates = 0;
 
@@ -158,6 +176,12 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       {"--block-count-offset", [&](const std::string& t) { return ParseSigned(t, faults.blockCountOffset); }},
       {"--reply-from", [&](const std::string& t) { return u(127, replyFrom)(t) && (faults.replyFrom = replyFrom, true); }},
       {"--bad-control-after-block", block(faults.badControlAfterBlock)},
+      {"--garbage-to-host-at", point(faults.garbageToHost)},
+      {"--garbage-from-host-at", point(faults.garbageFromHost)},
+      {"--garbage-bytes", [&](const std::string& t) { return u(4096, faults.garbageBytes)(t) && faults.garbageBytes > 0; }},
+      {"--silence-to-host-at", point(faults.silenceToHost)},
+      {"--silence-from-host-at", point(faults.silenceFromHost)},
+      {"--silence-ms", u(3600000, faults.silenceMs)},
       {"--bad-control-byte",
        [&](const std::string& t) {
          std::uint64_t value = 0;

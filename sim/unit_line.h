@@ -3,6 +3,7 @@
 // serial port that any program, in this process or another, opens by its path. Windows
 // has no pseudo-terminals: there the unit sits on a line in memory whose other end only
 // this process can open (cvm6-flash --simulate, the tests).
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -22,6 +23,9 @@ class CUnitLine {
   virtual const std::string& HostName() const = 0;
   // The updater's end, opened as the updater opens its port (57600 baud, no handshake).
   virtual std::unique_ptr<CSerialPort> OpenHostEnd() = 0;
+  // How long since bytes last came in from the updater, whether or not the unit's end
+  // has handed them on yet.
+  virtual std::chrono::steady_clock::duration QuietFor() const = 0;
 };
 
 }  // namespace cvm6

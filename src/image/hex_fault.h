@@ -14,9 +14,11 @@ struct HexFault {
     kCutByEnd,       // the text ends inside a record
     kWrongChecksum,  // a record's checksum does not match its bytes
     kNoEndRecord,    // the text ends without an end-of-file record
+    kUnplaceable,    // an address record that moves the text, or a record of unknown type
   };
   Kind kind = kNone;
   unsigned line = 0;  // line of the record at fault, counting from 1; 0 where there is none
+  unsigned recordType = 0;  // for kUnplaceable
 
   // "line 12: wrong checksum", "no end-of-file record", ...
   std::string Describe() const;

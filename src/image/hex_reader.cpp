@@ -65,6 +65,23 @@ std::uint8_t ReadHexByte(CByteStream& stream, std::uint8_t& byte) { return NextB
 
 namespace {
 
+constexpr std::uint8_t kEndOfFileRecord = 1;
+
+// Whether a text holding this record can still be placed at its base. The unit's own
+// texts hold data records and one end record only. A start address (types 3 and 5) means
+// nothing to the flash and is passed over; a segment or upper address (types 2 and 4) of
+// 0 moves nothing. Any other address would move the records after it where this updater
+// does not put them, and an unknown type may be anything: such a text is refused.
+bool Placeable(std::uint8_t type, std::uint8_t count, std::uint32_t value) {
+  switch (type) {
+    case 3:
+    case 5: return true;
+    case 2:
+    case 4: return count == 2 && value == 0;
+    default: return false;
+  }
+}
+
 HexFault::Kind FaultOf(std::uint8_t code) {
   switch (code) {
     case kHexLineEnd: return HexFault::kCutByLineEnd;
@@ -96,22 +113,33 @@ bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fau
       if (const std::uint8_t code = NextByte(stream, *field); code != kHexByteRead) return fail(FaultOf(code), line);
 
     auto sum = static_cast<std::uint8_t>(count + upper + lower + type);
+    // Only data (type 0) and end-of-file (type 1) records put bytes into flash. The bytes
+    // of an address record are an address, never firmware: they are kept apart.
+    const bool data = type <= kEndOfFileRecord;
+    std::uint32_t value = 0;
     // No wrap at 64 KiB: a record running past offset 0xFFFF goes on into the next bank.
     std::uint32_t address = base + (std::uint32_t{upper} << 8 | lower);
     for (unsigned i = 0; i < count; ++i) {
-      std::uint8_t data = 0;
-      if (const std::uint8_t code = NextByte(stream, data); code != kHexByteRead) return fail(FaultOf(code), line);
-      SetByte(address++, data);
-      sum = static_cast<std::uint8_t>(sum + data);
+      std::uint8_t byte = 0;
+      if (const std::uint8_t code = NextByte(stream, byte); code != kHexByteRead) return fail(FaultOf(code), line);
+      if (data) {
+        SetByte(address++, byte);
+      } else {
+        value = value << 8 | byte;
+      }
+      sum = static_cast<std::uint8_t>(sum + byte);
     }
     std::uint8_t checksum = 0;
     if (const std::uint8_t code = NextByte(stream, checksum); code != kHexByteRead) return fail(FaultOf(code), line);
     if (static_cast<std::uint8_t>(sum + checksum) != 0) return fail(HexFault::kWrongChecksum, line);  // bytes stay
-    if (type == 1) {
+    if (type == kEndOfFileRecord) {
       if (fault) *fault = HexFault{};
       return true;
     }
-    // Every other type is taken as data; the texts use no extended address records.
+    if (!data && !Placeable(type, count, value)) {
+      if (fault) *fault = HexFault{HexFault::kUnplaceable, line, type};
+      return false;
+    }
   }
 }
 

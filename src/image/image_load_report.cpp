@@ -12,6 +12,10 @@ std::string HexFault::Describe() const {
     case kCutByLineEnd: what = "a record cut short by a line end"; break;
     case kCutByEnd: what = "a record cut short by the end of the text"; break;
     case kWrongChecksum: what = "wrong checksum"; break;
+    case kUnplaceable: {
+      const std::string record = "a record of type " + std::to_string(recordType) + " that this updater cannot place";
+      return line != 0 ? "line " + std::to_string(line) + ": " + record : record;
+    }
   }
   return line != 0 ? "line " + std::to_string(line) + ": " + what : what;
 }

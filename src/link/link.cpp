@@ -113,6 +113,7 @@ bool CLink::Stop() {
 }
 
 void CLink::QueueTransmit(FramePtr frame) {
+  ++m_inFlight;
   AppendTransmit(std::move(frame));
   m_transmitPending.Release(1);
 }
@@ -249,7 +250,7 @@ void CLink::TransmitterThread() {
     }
     WakeReceiveWaiter();
   }
-  m_outstanding.reset();
+  DropOutstanding();
   m_transmitterStopped.Set();
 }
 
@@ -334,7 +335,7 @@ bool CLink::UpState() {
         break;
       case kAckSeen:
         if (m_outstanding) {
-          m_outstanding.reset();
+          DropOutstanding();
           m_txSequence = m_txSequence == 255 ? 1 : static_cast<std::uint8_t>(m_txSequence + 1);
           // A frame resent on the quiet time-out may have had only a late answer: the far
           // end then answers both copies, and its second 0xA5 must find nothing
@@ -365,6 +366,7 @@ bool CLink::UpState() {
           ++m_txAcked;
         } else {
           ++m_txUnacked;
+          --m_inFlight;
         }
         break;
       }
@@ -383,6 +385,11 @@ bool CLink::UpState() {
       }
     }
   }
+}
+
+void CLink::DropOutstanding() {
+  if (m_outstanding) --m_inFlight;
+  m_outstanding.reset();
 }
 
 void CLink::LinkDown() {

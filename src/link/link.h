@@ -55,6 +55,12 @@ class CLink : public CFrameQueues {
 
   void QueueTransmit(FramePtr frame);
   using CFrameQueues::TakeReceived;
+  // True when every frame queued so far has gone out and, if it asked for one, has been
+  // acknowledged by the far end. For the owner thread.
+  bool TransmitIdle() const { return m_inFlight.load() == 0; }
+  // Has one 0xDA written, which makes the far end send the frame it has outstanding
+  // again (it does nothing when it has none). For the owner thread.
+  void AskForResend() { m_nakRequest.Set(); }
 
   LinkCounters GetCounters() const;
   const LinkLimits& Limits() const { return m_limits; }
@@ -84,6 +90,7 @@ class CLink : public CFrameQueues {
   bool DownState(bool first);  // false when stopping
   bool UpState();     // false when stopping
   void LinkDown();
+  void DropOutstanding();
   void Notice(std::uint16_t id);
   void WriteBytes(const std::uint8_t* bytes, std::size_t count);
   void WriteFrame(const Frame& frame, std::uint8_t sequence);
@@ -92,6 +99,9 @@ class CLink : public CFrameQueues {
   CSerialPort* m_port = nullptr;
   std::atomic<bool> m_active{false};
   std::atomic<bool> m_failed{false};
+  // Frames queued and not yet done with: written (without acknowledgement) or
+  // acknowledged, or thrown away when the transmitter ended.
+  std::atomic<std::uint32_t> m_inFlight{0};
   bool m_started = false;
   std::thread m_receiver;
   std::thread m_transmitter;

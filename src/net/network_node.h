@@ -114,6 +114,11 @@ class CNetworkNode {
   virtual void OnRequestDeviceData(const FrameInfo&) {}
   virtual void OnReplyDeviceData(const std::uint8_t*, const FrameInfo&) {}
 
+  // Puts a line of the owner's own to the trace sink.
+  void TraceLine(const std::string& line) const {
+    if (m_traceSink) m_traceSink(line);
+  }
+
   CLink m_link;
   std::uint8_t m_presence[16] = {};  // bit (a mod 8) of byte (a div 8): address a present
   std::uint8_t m_ownAddress = kNoAddress;

@@ -78,9 +78,22 @@ void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline) {
   for (;;) {
     CheckInterrupt();
     const std::uint32_t now = TimeGetTime();
-    if (flag || PortGone() || !TickBefore(now, deadline)) return;
-    Poll(1);
-    if (!flag) m_link.WaitForReceived(deadline - now);
+    if (flag || m_unitChanged || PortGone() || !TickBefore(now, deadline) || RideThroughOver(now)) return;
+    PollFrames(1);
+    if (!flag && !m_unitChanged) m_link.WaitForReceived(SleepLimit(now, deadline));
+  }
+}
+
+void CUpdaterDlg::PollFrames(std::uint32_t count) {
+  for (;;) {
+    try {
+      Poll(count);
+      return;
+    } catch (const CFailure& failure) {
+      if (failure.code() != 1303) throw;
+      TraceLine(std::string("DEL: ") + failure.what() + "\n");
+      if (count != 0) return;  // that was the frame asked for; Poll(0) drains on
+    }
   }
 }
 
@@ -102,26 +115,45 @@ bool CUpdaterDlg::IdentifyDevice() {
   // A unit that announces itself the moment it hears our wake is seen before our link's
   // transmitter has brought the link up, and the request is then refused. It is asked
   // again once the link is up, instead of waiting the whole limit for a reply to a
-  // request that never went out.
-  // The link counts itself up before it queues its link-up notice, so the frame that
-  // ends the sleep finds the request accepted.
+  // request that never went out. (The link counts itself up before it queues its link-up
+  // notice, so the frame that ends the sleep finds the request accepted.)
   while (!SendRequestDeviceData(m_deviceAddress, kNoAddress, true)) {
     const std::uint32_t now = TimeGetTime();
     if (!TickBefore(now, deadline) || PortGone() || !IsPresent(m_deviceAddress)) return false;
     CheckInterrupt();
     m_link.WaitForReceived(deadline - now);
-    Poll(1);
+    PollFrames(1);
   }
   m_identified = false;
-  PollUntil(m_identified, deadline);
+  // A unit left powered since an earlier run keeps the sequence number of the last frame
+  // it took, and every run numbers its frames from 1: it may take our request for a
+  // repeat, acknowledge it and drop it. When no reply has come a while after the request
+  // was acknowledged, it is asked again as a new message, with the next number.
+  for (;;) {
+    const std::uint32_t retryAt = TimeGetTime() + m_limits.deviceDataRetryMs;
+    PollUntil(m_identified, TickBefore(retryAt, deadline) ? retryAt : deadline);
+    if (m_identified || PortGone() || !TickBefore(TimeGetTime(), deadline)) break;
+    if (m_link.TransmitIdle()) SendRequestDeviceData(m_deviceAddress, kNoAddress, true);
+  }
   return m_identified;
 }
 
-void CUpdaterDlg::OnNetworkChanged() { m_deviceSeen = true; }
+void CUpdaterDlg::OnNetworkChanged() {
+  m_deviceSeen = true;
+  // The link went down, or a unit announced itself: what answers at the address now
+  // may be another unit (a cable moved), so the identification no longer holds.
+  if (m_identified) {
+    m_identified = false;
+    m_identityStale = true;
+  }
+  // While downloading, an announcement means the unit started afresh or is another one.
+  if (m_downloading && GetPeerAddress() != kNoAddress) m_unitChanged = true;
+}
 
 void CUpdaterDlg::OnReplyDeviceData(const std::uint8_t* payload, const FrameInfo& info) {
   if (info.source != m_deviceAddress) return;
   m_identified = true;
+  m_identityStale = false;
   m_deviceType = payload[7];
   char version[8];
   std::snprintf(version, sizeof version, "%c.%c%c%c", payload[3], payload[4], payload[5], payload[6]);

@@ -97,6 +97,7 @@ void CUpdaterDlg::OnUpdate() {
         EnableControl(IDC_CLOSE, true);
         return;
       }
+      if (!ConfirmIdentity()) return;
       DownloadTarget(*image, 0);
       image.reset();
     } catch (const CUserException&) {
@@ -127,7 +128,27 @@ void CUpdaterDlg::OnUpdate() {
   EndDialog(IDOK);
 }
 
+bool CUpdaterDlg::ConfirmIdentity() {
+  PollFrames(0);  // what happened while the image loaded and the question waited
+  if (!m_identityStale) return true;
+  CWaitCursor wait(*this);
+  // The unit may not have announced itself again yet.
+  if ((IsPresent(m_deviceAddress) || WaitForDevice()) && IdentifyDevice() && m_deviceType == kDeviceTypeM6) return true;
+  if (m_identified) {
+    m_result = UpdateResult::kWrongDevice;
+    MessageBoxPrompt(IDP_WRONG_DEVICE, MsgIcon::Stop);
+  } else {
+    m_result = UpdateResult::kDeviceNotFound;
+    MessageBoxPrompt(IDP_CANNOT_CONNECT, MsgIcon::Stop);
+  }
+  EnableControl(IDC_CLOSE, true);
+  return false;
+}
+
 bool CUpdaterDlg::DownloadTarget(CFlashImage& image, std::uint8_t target) {
+  Running downloading(m_downloading);
+  m_unitChanged = false;
+  m_ridingThrough = false;
   m_blockProgress.SetRange(0, kBlockRange);
   m_blockProgress.SetPos(0);
   ShowStatus(ErasingText(target));
@@ -151,7 +172,7 @@ bool CUpdaterDlg::StartDownload(std::uint8_t target) {
   if (!m_eraseRequested) return false;  // refused: the unit is gone, no reply can come
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
   PollUntil(m_startReplied, deadline);
-  return m_startReplied && m_echoedTarget == target;
+  return m_startReplied && m_echoedTarget == target && !m_unitChanged;
 }
 
 bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
@@ -159,7 +180,8 @@ bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
   std::uint8_t block[kMaxBlock];
   for (;;) {
     PumpMessages();
-    Poll(0);
+    PollFrames(0);
+    if (m_unitChanged) return false;
     const std::uint32_t start = image.NextSetAddress(nextAddress - 1);
     if (start < nextAddress) return true;  // the search wrapped: every stored byte is sent
     // A block never runs past the top of the address space into address 0.
@@ -170,14 +192,12 @@ bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
 
     m_writeAcked = false;
     while (!SendWriteFlash(start, m_blockCount, block, static_cast<std::uint8_t>(n), m_deviceAddress, kNoAddress,
-                           true)) {
-      Poll(0);
-      if (!IsPresent(m_deviceAddress) || PortGone()) return false;
-    }
+                           true))
+      if (!WaitToSendAgain()) return false;
     bytesSent += n;
     const std::uint32_t deadline = TimeGetTime() + m_limits.writeMs;
     PollUntil(m_writeAcked, deadline);
-    if (!m_writeAcked) return false;
+    if (!m_writeAcked || m_unitChanged) return false;
     if (m_echoedSequence != m_blockCount) return false;
     ++m_blockCount;
 
@@ -195,12 +215,12 @@ bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
 }
 
 bool CUpdaterDlg::EndDownload() {
-  const bool sent = SendEndFlashDownload(m_deviceAddress, kNoAddress, true);
   m_endReplied = false;
-  if (!sent) return false;  // refused: the unit is gone, no reply can come
+  while (!SendEndFlashDownload(m_deviceAddress, kNoAddress, true))
+    if (!WaitToSendAgain()) return false;  // the unit is gone: no reply can come
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
   PollUntil(m_endReplied, deadline);
-  return m_endReplied;
+  return m_endReplied && !m_unitChanged;
 }
 
 void CUpdaterDlg::FailDownload(const char* text) {

@@ -9,6 +9,12 @@ struct UpdateLimits {
   std::uint32_t deviceMs = 5000;     // device to appear; device data reply
   std::uint32_t startEndMs = 60000;  // start (erase) reply; end reply
   std::uint32_t writeMs = 100000;    // each write acknowledgement
+  // No device data this long after the request went out and was acknowledged: the
+  // request is made again as a new message (within deviceMs).
+  std::uint32_t deviceDataRetryMs = 1000;
+  // While downloading, a link that went down may come back within this long; the
+  // download then carries on.
+  std::uint32_t rideThroughMs = 10000;
 };
 
 }  // namespace cvm6

@@ -71,6 +71,9 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // handshake. A host whose unit is simulated in the same process may hand over the
   // simulator's end instead (on Windows there is no other way to reach it).
   virtual std::unique_ptr<CSerialPort> OpenPort(const std::string& name);
+  // The link went down at block `block` of the download and was back `ms` later; the
+  // download carried on.
+  virtual void OnRideThrough(std::uint16_t /*block*/, std::uint32_t /*ms*/) {}
 
   static constexpr const char* kSyntheticImageQuestion =
       "This program carries a synthetic test image, not released firmware. Writing it to a real unit "
@@ -81,13 +84,31 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   void DoDataExchange(CDataExchange& dx) override;
 
   // Network handler overrides.
+  void OnNowActive() override;
+  void OnNowInactive() override;
   void OnNetworkChanged() override;
   void OnReplyDeviceData(const std::uint8_t* payload, const FrameInfo& info) override;
   void OnDidStartFlashDownload(const std::uint8_t* payload, const FrameInfo& info) override;
   void OnDidEndFlashDownload(const std::uint8_t* payload, const FrameInfo& info) override;
   void OnDidWriteFlash(const std::uint8_t* payload, const FrameInfo& info) override;
 
+  // Poll, with an announcement the node refuses (1303) taken as a message dropped: it
+  // changed nothing, and a stray frame must not end a command, least of all a download.
+  void PollFrames(std::uint32_t count);
   void PollUntil(const bool& flag, std::uint32_t deadline);
+  // Before the erase: the unit is asked again when its identification may no longer
+  // hold. False (and the user told) when it does not answer as a Corvane M6.
+  bool ConfirmIdentity();
+  // Riding through a dropped link (ride_through.cpp). From the erase request to the end
+  // reply, a link that goes down keeps the unit's address, and the download goes on if
+  // the link is back within the grace time.
+  bool RideThroughArmed() const { return m_downloading && m_eraseRequested && !m_endReplied; }
+  bool RideThroughOver(std::uint32_t now) const;  // riding through, and the grace time ran out
+  // How long a wait may sleep from `now`: to its deadline, or the end of the grace time.
+  std::uint32_t SleepLimit(std::uint32_t now, std::uint32_t deadline) const;
+  // After the node refused a request: true to send it again at once (the link is up, or
+  // came back within the grace time), false when it cannot go out.
+  bool WaitToSendAgain();
   bool WaitForDevice();
   bool IdentifyDevice();
   bool DownloadTarget(CFlashImage& image, std::uint8_t target);
@@ -132,6 +153,14 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool m_commandRunning = false;
   bool m_updateRunning = false;
   bool m_eraseRequested = false;
+  // The link went down or a unit announced itself after the identification: whatever
+  // answers now may be another unit. Cleared by a fresh device data reply.
+  bool m_identityStale = false;
+  bool m_downloading = false;   // within DownloadTarget
+  bool m_unitChanged = false;   // a unit announced itself while downloading
+  bool m_ridingThrough = false;       // the link is down, the download waits for it
+  std::uint32_t m_linkLostAt = 0;     // tick count when it went down
+  std::uint16_t m_linkLostAtBlock = 0;
   std::string m_portOpenError;
 };
 

@@ -266,5 +266,36 @@ const CliCase kCases[] = {
 INSTANTIATE_TEST_SUITE_P(Cli, FlashCli, ::testing::ValuesIn(kCases),
                          [](const auto& param) { return std::string(param.param.name); });
 
+// A unit left powered keeps the number of the last frame it took, and every run numbers
+// its frames from 1. The first run connects and is declined; the second, against the same
+// unit, must still find it and write its image.
+TEST(FlashCliAgainstOneUnit, ASecondRunFindsTheUnitTheFirstLeftPowered) {
+  int simOut[2];
+  ASSERT_EQ(pipe2(simOut, O_CLOEXEC), 0);
+  const pid_t sim = fork();
+  if (sim == 0) {
+    dup2(simOut[1], 1);
+    execl(CVM6_SIM_PATH, CVM6_SIM_PATH, "--erase-ms", "0", static_cast<char*>(nullptr));
+    _exit(122);
+  }
+  close(simOut[1]);
+  std::string port;
+  char c = 0;
+  while (read(simOut[0], &c, 1) == 1 && c != '\n') port += c;
+  ASSERT_FALSE(port.empty());
+
+  ScratchDir declined, chosen;
+  SmallImage(chosen);
+  EnvGuard noDriveY("CVM6_DRIVE_Y", std::nullopt);
+  const FlashRun first = RunFlash({"--port", port}, declined.path().string(), Tty::kNone, Action::kNothing);
+  const FlashRun second = RunFlash({"--port", port}, chosen.path().string(), Tty::kNone, Action::kNothing);
+  kill(sim, SIGTERM);
+  waitpid(sim, nullptr, 0);
+  close(simOut[0]);
+  EXPECT_EQ(first.status, 8) << first.out << first.err;
+  EXPECT_EQ(second.status, 0) << second.out << second.err;
+  EXPECT_NE(second.out.find("Device: Corvane M6"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace cvm6::test

@@ -62,13 +62,38 @@ MatrixCase Fails(const char* name, FaultPlan plan, const char* text, int waitMs)
   return {{name, ImageSize::Small, plan, kUnitLimits, false, {text}, waitMs + 5000}, 3, 1};
 }
 
-// Takes the link down mid-download: the updater forgets the unit until it announces
-// itself again, so the next block either finds it announced (and the update completes)
-// or is refused with the unit absent ("Error Sending Data." at once). Which comes first
-// is a race of the two ends; both are right.
+// Takes the updater's link down mid-download while the unit's stays up: the download
+// rides through (the wake brings the link back at once) and must complete.
 MatrixCase LinkDropped(const char* name, FaultPlan plan) {
-  return {{name, ImageSize::Small, plan, kUnitLimits, true, {kErrorSending}, 5000 + 10000}, 3, 1};
+  return {{name, ImageSize::Small, plan, kUnitLimits, true, {}, 5000 + 10000}, 3, 1};
 }
+
+// Both links' read limit in the rows below, short so that a frame spoilt by noise (a
+// damaged length byte: the reader waits for bytes that never come) costs 1.5 s, not 8.
+constexpr std::uint32_t kShortRead = 1500;
+
+// A burst of random bytes on the line at one point of the download, toward the updater
+// or toward the unit. Either link may go down, or a frame be lost, and the download
+// rides through; random bytes can also make up a frame that fails in some other way,
+// so a clean failure is a right outcome too.
+MatrixCase Burst(const char* name, DownloadPoint FaultPlan::*direction, DownloadPoint at) {
+  FaultPlan plan;
+  plan.*direction = at;
+  return {{name, ImageSize::Small, plan, kLineLimits, true, kAnyDownloadFailure, 60000, kShortRead}, 3, 1};
+}
+
+// A break in the line at one point of the download for longer than the updater's read
+// limit (toward it: its link goes down and comes back when the line does) but shorter
+// than the unit's (toward the unit: frames are lost and sent again). Must complete.
+MatrixCase Break(const char* name, DownloadPoint FaultPlan::*direction, DownloadPoint at) {
+  FaultPlan plan;
+  plan.*direction = at;
+  plan.silenceMs = kShortRead + 1000;
+  return {{name, ImageSize::Small, plan, kLineLimits, true, {}, 60000, kShortRead}, 3, 1};
+}
+
+constexpr DownloadPoint kAtStart{DownloadPoint::kStart, 0}, kAtEnd{DownloadPoint::kEnd, 0};
+constexpr DownloadPoint AtBlock(std::uint32_t block) { return {DownloadPoint::kBlock, block}; }
 
 // Acknowledgements the unit sends: 1 the device-data request, 2 the start request,
 // 3 + k block k, then the end request.
@@ -100,6 +125,22 @@ std::vector<MatrixCase> Cases() {
                     p.badControlAfterBlock = 0;
                     p.badControlByte = 0x8B;
                   })),
+      Burst("garbage to host at the start", &FaultPlan::garbageToHost, kAtStart),
+      Burst("garbage to host at block 0", &FaultPlan::garbageToHost, AtBlock(0)),
+      Burst("garbage to host at block 4", &FaultPlan::garbageToHost, AtBlock(4)),
+      Burst("garbage to host at the last block", &FaultPlan::garbageToHost, AtBlock(kSmallImageBlocks - 1)),
+      Burst("garbage to host at the end", &FaultPlan::garbageToHost, kAtEnd),
+      Burst("garbage from host at the start", &FaultPlan::garbageFromHost, kAtStart),
+      Burst("garbage from host at block 0", &FaultPlan::garbageFromHost, AtBlock(0)),
+      Burst("garbage from host at block 4", &FaultPlan::garbageFromHost, AtBlock(4)),
+      Burst("garbage from host at the last block", &FaultPlan::garbageFromHost, AtBlock(kSmallImageBlocks - 1)),
+      Burst("garbage from host at the end", &FaultPlan::garbageFromHost, kAtEnd),
+      Break("break to host at the start", &FaultPlan::silenceToHost, kAtStart),
+      Break("break to host at block 4", &FaultPlan::silenceToHost, AtBlock(4)),
+      Break("break to host at the end", &FaultPlan::silenceToHost, kAtEnd),
+      Break("break from host at the start", &FaultPlan::silenceFromHost, kAtStart),
+      Break("break from host at block 4", &FaultPlan::silenceFromHost, AtBlock(4)),
+      Break("break from host at the end", &FaultPlan::silenceFromHost, kAtEnd),
       Fails("unit silent after block 4", Plan([](FaultPlan& p) { p.silentAfterBlock = 4; }), kErrorSending, 2000),
       Fails("unit silent after the last block",
             Plan([](FaultPlan& p) { p.silentAfterBlock = static_cast<int>(kSmallImageBlocks) - 1; }), kErrorSending,

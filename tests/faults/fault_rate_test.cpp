@@ -53,7 +53,11 @@ double SuccessRate(double rate) {
 
 TEST(FaultRate, AtOneFlipIn100000BytesAtLeast95PercentSucceed) { EXPECT_GE(SuccessRate(1e-5), 0.95); }
 
-TEST(FaultRate, AtOneFlipIn10000BytesIsReported) { SuccessRate(1e-4); }
+// A damaged control or length byte takes the updater's link down now and then; the
+// download rides through it.
+TEST(FaultRate, AtOneFlipIn10000BytesAtLeast95PercentSucceed) { EXPECT_GE(SuccessRate(1e-4), 0.95); }
+
+TEST(FaultRate, AtThreeFlipsIn10000BytesIsReported) { SuccessRate(3e-4); }
 
 }  // namespace
 }  // namespace cvm6::test

@@ -30,7 +30,7 @@ using std::chrono::milliseconds;
 // simulator's, opened as the updater opens a port (on POSIX the pseudo-terminal by path).
 class FaultDlg : public CUpdaterDlg {
  public:
-  FaultDlg(UpdateLimits limits, CDeviceSimulator& sim) : CUpdaterDlg(limits), m_sim(sim) {
+  FaultDlg(UpdateLimits limits, LinkLimits link, CDeviceSimulator& sim) : CUpdaterDlg(limits, link), m_sim(sim) {
     SetTraceSink([this](const std::string& line) {
       m_trace.push_back(line.substr(0, line.find('\n')));
       if (m_trace.size() > 4) m_trace.pop_front();
@@ -118,7 +118,10 @@ void WriteImage(const ScratchDir& dir, ImageSize size) {
 
 UpdateLimits Scale(UpdateLimits limits) {
   const auto scale = static_cast<std::uint32_t>(TimeScale());
-  return UpdateLimits{limits.deviceMs * scale, limits.startEndMs * scale, limits.writeMs * scale};
+  for (std::uint32_t* ms : {&limits.deviceMs, &limits.startEndMs, &limits.writeMs, &limits.deviceDataRetryMs,
+                            &limits.rideThroughMs})
+    *ms *= scale;
+  return limits;
 }
 
 std::string Detail(const LinkCounters& host, const SimulatorSummary& sim) {
@@ -165,6 +168,9 @@ RunResult RunUpdate(const FaultCase& fault, std::uint32_t seed) {
   config.identity.writeMs = 0;
   config.faults = fault.plan;
   config.faults.line.seed = seed;
+  LinkLimits link;
+  link.readTimeoutMs = fault.readTimeoutMs * static_cast<std::uint32_t>(TimeScale());
+  config.link = link;
   CDeviceSimulator sim(config);
   if (!sim.Start()) {
     result.text = "simulator did not start: " + sim.ErrorText();
@@ -172,7 +178,7 @@ RunResult RunUpdate(const FaultCase& fault, std::uint32_t seed) {
   }
 
   ScriptedHost host(sim.PortPath());
-  auto dlg = std::make_unique<FaultDlg>(Scale(fault.limits), sim);
+  auto dlg = std::make_unique<FaultDlg>(Scale(fault.limits), link, sim);
   dlg->AttachHost(&host);
   dlg->OnInitDialog();
   // The technician has chosen the device type, so Update is offered even when the

@@ -45,6 +45,7 @@ struct FaultCase {
   bool successAllowed;        // an intact flash and "Update Complete" is a right outcome
   std::vector<std::string> failures;  // the failure texts that are a right outcome
   int boundMs;                // Connect to the last message box, at most (unscaled)
+  std::uint32_t readTimeoutMs = 8000;  // both links' read limit (unscaled)
 };
 
 struct RunResult {

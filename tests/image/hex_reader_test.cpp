@@ -98,6 +98,7 @@ TEST_P(ReadHexText, StoresAndReports) {
   EXPECT_EQ(image.GetCount(), c.stored.size());
   EXPECT_EQ(fault.kind, c.fault.kind);
   EXPECT_EQ(fault.line, c.fault.line);
+  EXPECT_EQ(fault.recordType, c.fault.recordType);
 }
 
 const Bytes kWorked = {{0x20030, 0x02}, {0x20031, 0x33}, {0x20032, 0x7A}};
@@ -126,8 +127,26 @@ INSTANTIATE_TEST_SUITE_P(
         TextCase{"EndOfInputInsideRecord", ":0300300002337A", 0x20000, false, kWorked, {HexFault::kCutByEnd, 1}},
         TextCase{"NoEndRecord", ":0300300002337A1E\r\n", 0x20000, false, kWorked, {HexFault::kNoEndRecord, 0}},
         TextCase{"Empty", "", 0, false, {}, {HexFault::kNoEndRecord, 0}},
-        TextCase{"Type4IsData", ":02001004ABCD72\r\n:00000001FF\r\n", 0x10000, true,
-                 {{0x10010, 0xAB}, {0x10011, 0xCD}}},
+        // Address records are never stored. Those that move nothing are passed over; one
+        // that would move the records after it, or an unknown type, refuses the text.
+        TextCase{"UpperAddressOfZeroIsPassedOver",
+                 HexRecord(0, 4, std::string(2, '\0')) + ":0300300002337A1E\r\n" + kEndRecord, 0x20000, true, kWorked},
+        TextCase{"SegmentAddressOfZeroIsPassedOver",
+                 HexRecord(0, 2, std::string(2, '\0')) + ":0300300002337A1E\r\n" + kEndRecord, 0x20000, true, kWorked},
+        TextCase{"StartAddressesArePassedOver",
+                 HexRecord(0, 3, "\x12\x34\x56\x78") + ":0300300002337A1E\r\n" + HexRecord(0, 5, "\x00\x00\x20\x00") +
+                     kEndRecord,
+                 0x20000, true, kWorked},
+        TextCase{"UpperAddressElsewhereIsRefused", ":0300300002337A1E\r\n:02001004ABCD72\r\n:00000001FF\r\n", 0x10000,
+                 false, {{0x10030, 0x02}, {0x10031, 0x33}, {0x10032, 0x7A}}, {HexFault::kUnplaceable, 2, 4}},
+        TextCase{"SegmentAddressElsewhereIsRefused", HexRecord(0, 2, "\x10\x00") + kEndRecord, 0, false, {},
+                 {HexFault::kUnplaceable, 1, 2}},
+        TextCase{"AddressRecordOfOtherLengthIsRefused", HexRecord(0, 4, std::string(3, '\0')) + kEndRecord, 0, false,
+                 {}, {HexFault::kUnplaceable, 1, 4}},
+        TextCase{"UnknownTypeIsRefused", HexRecord(0, 6, "\x55") + kEndRecord, 0, false, {},
+                 {HexFault::kUnplaceable, 1, 6}},
+        TextCase{"AddressRecordWithBadChecksumIsABadChecksum", ":020000040000FB\r\n:00000001FF\r\n", 0, false, {},
+                 {HexFault::kWrongChecksum, 1}},
         TextCase{"EndRecordWithData", ":02000001BEEF50\r\n", 0x50000, true, {{0x50000, 0xBE}, {0x50001, 0xEF}}},
         TextCase{"EndRecordWithDataBadChecksum", ":02000001BEEF51\r\n", 0x50000, false,
                  {{0x50000, 0xBE}, {0x50001, 0xEF}}, {HexFault::kWrongChecksum, 1}},

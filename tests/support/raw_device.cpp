@@ -87,6 +87,7 @@ void RawDevice::Run() {
     }
     if (m_up && m_script.announce && !m_announced && now - m_upSince >= milliseconds(m_script.announceDelayMs)) {
       m_announced = true;
+      if (m_script.malformedAnnouncementFirst) Send(Id(0x02), false);
       Send(Id(0x02), m_script.announceAckWanted);  // IDENTIFY
     }
     if (m_up && now - m_lastWrite >= milliseconds(500)) Raw(Bytes{0x8C});
@@ -95,6 +96,22 @@ void RawDevice::Run() {
 
 void RawDevice::HandleControl(std::uint8_t byte) {
   const auto now = Clock::now();
+  if (byte == 0xDA) {
+    ++m_naks;
+    if (!m_outstanding.empty()) Raw(m_outstanding);
+    return;
+  }
+  if (byte == 0xA5) {
+    m_outstanding.clear();
+    return;
+  }
+  if (byte == 0xFF && m_up && m_script.stayUpOnWake) {
+    if (now - m_lastWakeAnswer >= milliseconds(50)) {
+      m_lastWakeAnswer = now;
+      Raw(Bytes(261, 0xF0));
+    }
+    return;
+  }
   if (byte == 0xFF) {
     // A wake: the updater's link is down. Answer it once per burst with a wake of ours,
     // which brings it up with a sync block.
@@ -179,8 +196,15 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
       }
       if (m_script.silentFromBlock >= 0 && index >= m_script.silentFromBlock) break;
       const std::uint16_t echo = static_cast<std::uint16_t>(block.sequence + (index == m_script.wrongSequenceAtBlock ? 1 : 0));
-      Send(Bytes{0x24, 0x00, static_cast<std::uint8_t>(echo & 0xFF), static_cast<std::uint8_t>(echo >> 8)}, false,
-           m_script.flashReplySource);
+      const Bytes reply{0x24, 0x00, static_cast<std::uint8_t>(echo & 0xFF), static_cast<std::uint8_t>(echo >> 8)};
+      if (index == m_script.garbleReplyOfBlock) {
+        m_outstanding = WireFrame(m_script.updaterAddress, m_script.address, ++m_txSequence, reply);
+        Raw(Bytes{0x80});
+        break;
+      }
+      Send(reply, false, m_script.flashReplySource);
+      if (index == m_script.malformedAnnouncementAtBlock) Send(Id(0x02), false);
+      if (index == m_script.announceAgainAtBlock) Send(Id(0x02), true);
       if (index + 1 == m_script.dropLinkAfterBlocks) {
         Raw(Bytes{0x80});  // no such control byte: the updater's link goes down
         m_up = false;

@@ -26,6 +26,21 @@ struct DeviceScript {
   // up: its receiver takes the frame while the link still counts itself down.
   bool announceBeforeLinkUp = false;
   bool announceAckWanted = true;    // an IDENTIFY without it is a fault of the unit
+  bool malformedAnnouncementFirst = false;  // an IDENTIFY without acknowledgement, then the real one
+  int malformedAnnouncementAtBlock = -1;    // an IDENTIFY without acknowledgement after this block
+  int announceAgainAtBlock = -1;            // a proper IDENTIFY after this block (the unit restarted)
+  // The receiver's last accepted sequence number at start: a unit left powered since
+  // an earlier run that ended after its first message.
+  std::optional<std::uint8_t> lastAcceptedSequence;
+  std::uint8_t firstTxSequence = 1;  // the number of its first frame that asks for acknowledgement
+  // A wake while its link is up is answered with a sync block, and its link stays up (a
+  // unit whose link never went down); otherwise it counts its link down and answers with
+  // a wake, and announces itself again once up.
+  bool stayUpOnWake = false;
+  // The reply to this block is lost in damage on the line: in its place the updater gets
+  // a bad control byte, and the reply (sent asking for acknowledgement) waits as the
+  // unit's outstanding frame, sent again on 0xDA.
+  int garbleReplyOfBlock = -1;
   bool answerDeviceData = true;
   std::optional<std::uint8_t> deviceDataSource;  // another source for the device data reply
   std::uint8_t deviceType = 0x45;
@@ -39,8 +54,8 @@ struct DeviceScript {
   int unplugAfterBlocks = -1;     // close the master once this many blocks are acknowledged
   int dropLinkAfterBlocks = -1;   // send a bad control byte after this many acknowledgements
                                   // and stay silent from then on
-  bool deviceDataDuringUpdate = false;
-  std::optional<std::uint8_t> flashReplySource;  // another source for the three flash replies  // an unasked device data reply after the start request
+  bool deviceDataDuringUpdate = false;           // an unasked device data reply after the start request
+  std::optional<std::uint8_t> flashReplySource;  // another source for the three flash replies
 };
 
 struct ReceivedBlock {
@@ -51,7 +66,11 @@ struct ReceivedBlock {
 
 class RawDevice {
  public:
-  RawDevice(PtyPair& pty, DeviceScript script) : m_pty(pty), m_script(script) {}
+  RawDevice(PtyPair& pty, DeviceScript script)
+      : m_pty(pty),
+        m_script(script),
+        m_txSequence(static_cast<std::uint8_t>(script.firstTxSequence - 1)),
+        m_lastRxSequence(script.lastAcceptedSequence) {}
   ~RawDevice() { Stop(); }
   RawDevice(const RawDevice&) = delete;
   RawDevice& operator=(const RawDevice&) = delete;
@@ -68,6 +87,7 @@ class RawDevice {
   bool LinkUp() const { return m_up.load(); }
   std::optional<std::chrono::steady_clock::time_point> UnplugTime();
   int BadFrames() const { return m_badFrames.load(); }
+  int NaksReceived() const { return m_naks.load(); }
 
  private:
   void Run();
@@ -82,6 +102,7 @@ class RawDevice {
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_up{false};
   std::atomic<int> m_badFrames{0};
+  std::atomic<int> m_naks{0};
 
   // Device thread only.
   Bytes m_pending;
@@ -91,6 +112,7 @@ class RawDevice {
   std::optional<std::chrono::steady_clock::time_point> m_wakeAnswerDue;  // announceBeforeLinkUp
   std::uint8_t m_txSequence = 0;
   std::optional<std::uint8_t> m_lastRxSequence;
+  Bytes m_outstanding;  // a frame of ours that asked for acknowledgement, as sent
   std::uint8_t m_target = 0;
 
   std::mutex m_lock;  // guards what the test reads

@@ -1,8 +1,10 @@
 // Connect and identify: the window against the unit played in raw bytes on a
 // pseudo-terminal, from the link handshake to the online state the reply leaves.
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
+#include "platform/failure.h"
 #include "support/process.h"
 #include "updater_fixture.h"
 
@@ -192,12 +194,18 @@ TEST_F(UpdaterTest, PortGoneDuringConnectFailsAtOnce) {
 // A failure code from the layers below ends Connect with a message that names it, the
 // connection torn down and Close the only way on; nothing escapes the handler.
 TEST_F(UpdaterTest, FailureCodeDuringConnectIsReportedAndTearsDown) {
-  DeviceScript script;
-  script.announceAckWanted = false;  // the node rejects such an announcement with 1303
-  Begin(script, ShortLimits());
+  class OutOfMemory : public CUpdaterDlg {
+   public:
+    using CUpdaterDlg::CUpdaterDlg;
+    void OnNowActive() override { ThrowCode(1302); }
+  };
+  Begin({}, ShortLimits());
+  dlg = std::make_unique<OutOfMemory>(ShortLimits());
+  dlg->AttachHost(host.get());
+  dlg->OnInitDialog();
   EXPECT_NO_THROW(dlg->OnConnect());
   ASSERT_EQ(host->Boxes().size(), 1u);
-  EXPECT_EQ(host->Boxes()[0].text, "Communication error 1303: the device announced itself incorrectly.");
+  EXPECT_EQ(host->Boxes()[0].text, "Communication error 1302: out of memory for a message.");
   EXPECT_EQ(host->Boxes()[0].icon, MsgIcon::Stop);
   EXPECT_TRUE(Enabled(IDC_CLOSE));
   EXPECT_FALSE(Enabled(IDC_UPDATE));
@@ -207,6 +215,41 @@ TEST_F(UpdaterTest, FailureCodeDuringConnectIsReportedAndTearsDown) {
   EXPECT_FALSE(dlg->IsCommandRunning());
   EXPECT_EQ(dlg->Result(), UpdateResult::kCommunicationError);
   EXPECT_EQ(host->WaitDepth(), 0);
+}
+
+// An announcement the node refuses (an IDENTIFY without acknowledgement: 1303) changes
+// nothing and is dropped, traced; Connect goes on and takes the real one behind it.
+TEST_F(UpdaterTest, AMalformedAnnouncementIsDroppedAndConnectGoesOn) {
+  DeviceScript script;
+  script.malformedAnnouncementFirst = true;
+  Begin(script, ShortLimits());
+  std::vector<std::string> trace;
+  dlg->SetTraceSink([&](const std::string& line) { trace.push_back(line); });
+  dlg->OnConnect();
+  EXPECT_TRUE(host->Boxes().empty());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kConnected);
+  EXPECT_TRUE(Enabled(IDC_UPDATE));
+  EXPECT_TRUE(std::any_of(trace.begin(), trace.end(),
+                          [](const std::string& line) { return line.rfind("DEL: 1303", 0) == 0; }));
+}
+
+// A unit left powered since a run that ended after its first message drops our first
+// device data request as a repeat (it acknowledges it all the same): it is asked again
+// as a new message and identified well inside the device limit.
+TEST_F(UpdaterTest, AUnitThatTakesTheFirstRequestForARepeatIsAskedAgain) {
+  DeviceScript script;
+  script.lastAcceptedSequence = 1;
+  Begin(script);
+  const int ms = ConnectMs();
+  EXPECT_EQ(Text(IDC_DEVICE_NAME), "Corvane M6");
+  EXPECT_TRUE(Enabled(IDC_UPDATE));
+  EXPECT_EQ(dlg->Result(), UpdateResult::kConnected);
+  EXPECT_LT(ms, Scaled(3000));
+  // One request was dropped by the unit; the second, numbered 2, was taken.
+  const auto frames = device->Frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].payload, (Bytes{0x1A, 0x00}));
+  EXPECT_EQ(frames[0].sequence, 2);
 }
 
 // A path that opens but is no serial line: the window reports the communication error

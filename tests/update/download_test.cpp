@@ -1,6 +1,7 @@
 // The Update command: image from a list file or the embedded texts, one target streamed
 // to the unit played in raw bytes, and every way it can fail.
 #include <algorithm>
+#include <functional>
 #include <ostream>
 #include <thread>
 
@@ -215,13 +216,14 @@ INSTANTIATE_TEST_SUITE_P(
                    0}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// The link goes down right after an acknowledgement, so the next write is refused and
-// the unit is no longer present: the pass ends at once, not after the write limit.
-TEST_F(UpdateTest, DeviceGoneWhileAWriteIsRefused) {
+// The link goes down right after an acknowledgement and the unit is heard no more: the
+// next write is refused while the download waits for the link, and the download ends
+// when the grace time (1 s here) runs out, not after the write limit.
+TEST_F(UpdateTest, ALinkThatDoesNotComeBackEndsTheDownloadAfterTheGraceTime) {
   WriteOneRunImage(1000);
   DeviceScript script;
   script.dropLinkAfterBlocks = 2;
-  Online(script, UpdateLimits{500, 60000, 60000});
+  Online(script, UpdateLimits{500, 60000, 60000, 1000, 1000});
   // Before the third block, let the link see the bad control byte first.
   host->OnPump([&](int pump) {
     if (pump != 2) return;
@@ -232,11 +234,67 @@ TEST_F(UpdateTest, DeviceGoneWhileAWriteIsRefused) {
   dlg->OnUpdate();
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text, "Error Sending Data.");
-  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_GE(MsSince(start, host->Boxes()[0].when), 950);
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), 1000 + Scaled(2000));
   EXPECT_EQ(device->Blocks().size(), 2u);
-  ExpectOnlyCloseEnabled();
+  EXPECT_EQ(Text(IDC_ONLINE_TEXT), "Offline");  // as the link left it
+  EXPECT_TRUE(Enabled(IDC_CLOSE));
+  EXPECT_FALSE(Enabled(IDC_UPDATE));
+  EXPECT_FALSE(Enabled(IDC_CONNECT));
   EXPECT_FALSE(dlg->Link().IsStarted());
   EXPECT_FALSE(dlg->HasPort());
+}
+
+// The reply to block 2 is swallowed by damage that also takes our link down; the unit's
+// own link stays up. Our wake brings the link back, one 0xDA has the unit send the reply
+// again, and the download goes on: every block arrives once, in order, and the window
+// showed the link going and coming.
+TEST_F(UpdateTest, ALinkThatDropsMidDownloadIsRiddenThrough) {
+  class Recording : public CUpdaterDlg {
+   public:
+    using CUpdaterDlg::CUpdaterDlg;
+    std::vector<std::pair<std::uint16_t, std::uint32_t>> rides;
+    void OnRideThrough(std::uint16_t block, std::uint32_t ms) override { rides.emplace_back(block, ms); }
+  };
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.stayUpOnWake = true;
+  script.garbleReplyOfBlock = 2;
+  Begin(script, ShortLimits());
+  auto* recording = new Recording(ShortLimits());
+  dlg.reset(recording);
+  dlg->AttachHost(host.get());
+  dlg->OnInitDialog();
+  dlg->OnConnect();
+  ASSERT_TRUE(Enabled(IDC_UPDATE));
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  EXPECT_EQ(host->Boxes().back().text, kUpdateComplete);
+  const auto blocks = device->Blocks();
+  ASSERT_EQ(blocks.size(), 5u);
+  for (std::size_t i = 0; i < blocks.size(); ++i) EXPECT_EQ(blocks[i].sequence, i);
+  EXPECT_EQ(device->Flash().size(), 1000u);
+  EXPECT_EQ(device->NaksReceived(), 1);
+  ASSERT_EQ(recording->rides.size(), 1u);
+  EXPECT_EQ(recording->rides[0].first, 2);
+  EXPECT_LT(recording->rides[0].second, static_cast<std::uint32_t>(Scaled(1000)));
+  EXPECT_EQ(host->Texts(IDC_ONLINE_TEXT), (std::vector<std::string>{"Offline", "Online", "Offline", "Online"}));
+}
+
+// The same damage, but the unit's link went down too: it announces itself when its link
+// comes back, and an announcement while riding through ends the download.
+TEST_F(UpdateTest, AnAnnouncementWhileRidingThroughEndsTheDownload) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.garbleReplyOfBlock = 2;
+  Online(script, UpdateLimits{500, 60000, 60000, 1000, 10000});
+  const auto start = Clock::now();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Sending Data.");
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_EQ(device->Blocks().size(), 3u);
+  EXPECT_FALSE(Contains(device->Ids(), kEnd));
 }
 
 // The adapter is pulled out while blocks stream: the failure shows within 2 s although
@@ -569,18 +627,114 @@ INSTANTIATE_TEST_SUITE_P(
                   "Y:\\CVM6\\cvm6.H07, cannot be opened\n"}),
     [](const auto& param) { return std::string(param.param.name); });
 
-// The described good forms still load and are written whole: a list file whose second
-// entry ends the list, a type-4 record (data), an end record with data, text after the
-// end record, lower-case digits, LF-only lines.
-TEST_F(UpdateTest, TheDescribedGoodFormsAreStillWrittenWhole) {
-  cwd.Write("a.hex", ":02001004ABCD72\n:0300300002337a1e\n:02000001BEEF50\nnot read: zz\n");
-  cwd.Write("cvm6.ini", "a.hex 0\nb.hex 100000\n");
+// The described good forms still load and are written whole, and only data bytes reach
+// the unit: a list file whose second entry ends the list; a start address (type 5) and an
+// upper address of 0 (type 4), which put nothing at address 0 of the bank; an end record
+// with data; text after the end record; lower-case digits; LF-only lines.
+TEST_F(UpdateTest, OnlyTheDataBytesOfTheDescribedGoodFormsReachTheUnit) {
+  cwd.Write("a.hex", HexRecord(0, 5, "\x00\x00\x20\x00") + HexRecord(0, 4, std::string(2, '\0')) +
+                         ":0300300002337a1e\n:02010001BEEF4F\nnot read: zz\n");
+  cwd.Write("cvm6.ini", "a.hex 10000\nb.hex 100000\n");
   Online();
   dlg->OnUpdate();
   EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
-  const std::map<std::uint32_t, std::uint8_t> expected{{0x00, 0xBE}, {0x01, 0xEF}, {0x10, 0xAB},
-                                                       {0x11, 0xCD}, {0x30, 0x02}, {0x31, 0x33}, {0x32, 0x7A}};
+  const std::map<std::uint32_t, std::uint8_t> expected{
+      {0x10030, 0x02}, {0x10031, 0x33}, {0x10032, 0x7A}, {0x10100, 0xBE}, {0x10101, 0xEF}};
   EXPECT_EQ(device->Flash(), expected);
+}
+
+// A text that would need an address record to place it is refused like a damaged one.
+TEST_F(UpdateTest, ATextThatCannotBePlacedIsRefusedBeforeTheErase) {
+  cwd.Write("a.hex", ":0300300002337A1E\r\n" + HexRecord(0, 4, "\x00\x01") + kEndRecord);
+  cwd.Write("cvm6.ini", "a.hex 0\n");
+  Online();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "The firmware image is damaged or incomplete:\n"
+                                   "a.hex, line 2: a record of type 4 that this updater cannot place\n"
+                                   "Nothing was written to the device.");
+  EXPECT_EQ(dlg->Result(), UpdateResult::kImageRefused);
+  ExpectNothingSentAndStillConnected();
+}
+
+// After Connect the link goes down and comes back, and the unit that now answers at the
+// unit's address (the cable moved to another one) is of another type: Update asks again
+// and refuses with the wrong-device prompt, erasing nothing.
+class UnitReplaced : public UpdateTest {
+ protected:
+  // Takes the first unit away, drops the updater's link with a bad control byte, and
+  // puts `next` on the line; returns once the updater's link is up with it again. The
+  // next unit numbers its frames on from 7: one that began at 1 again would have its
+  // announcement taken for a repeat of the first unit's, which was numbered 1 too.
+  void Replace(DeviceScript next) {
+    next.firstTxSequence = 7;
+    device->Stop();
+    pty.Write(Bytes{0x80});
+    ASSERT_TRUE(WaitFor([&] { return !dlg->Link().IsActive(); }));
+    device = std::make_unique<RawDevice>(pty, next);
+    device->Start();
+    ASSERT_TRUE(WaitFor([&] { return dlg->Link().IsActive() && device->LinkUp(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // its announcement
+  }
+  static bool WaitFor(const std::function<bool()>& condition) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(3000));
+    while (!condition() && Clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    return condition();
+  }
+};
+
+TEST_F(UnitReplaced, ByAnotherTypeIsAskedAgainAndRefusedWithNothingErased) {
+  WriteOneRunImage(1000);
+  Online();
+  DeviceScript other;
+  other.deviceType = 0x41;
+  Replace(other);
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, kWrongDevice);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kWrongDevice);
+  EXPECT_EQ(device->Ids(), std::vector<std::uint16_t>{kRequestData});
+  EXPECT_FALSE(dlg->EraseRequested());
+}
+
+TEST_F(UnitReplaced, ByAnM6IsAskedAgainAndWritten) {
+  WriteOneRunImage(1000);
+  Online();
+  Replace({});
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  const auto ids = device->Ids();
+  ASSERT_GE(ids.size(), 2u);
+  EXPECT_EQ(ids[0], kRequestData);  // asked before the erase
+  EXPECT_EQ(ids[1], kStart);
+}
+
+// Announcements while blocks stream: one the node refuses (no acknowledgement wanted) is
+// dropped and the download goes on; a proper one means the unit started afresh or is
+// another: the download ends with its failure text and nothing more is sent.
+TEST_F(UpdateTest, AMalformedAnnouncementDuringTheDownloadIsDropped) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.malformedAnnouncementAtBlock = 1;
+  Online(script);
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  EXPECT_EQ(device->Blocks().size(), 5u);
+}
+
+TEST_F(UpdateTest, AnAnnouncementDuringTheDownloadEndsIt) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.announceAgainAtBlock = 1;
+  Online(script, UpdateLimits{500, 60000, 60000});
+  const auto start = Clock::now();
+  dlg->OnUpdate();
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Sending Data.");
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDownloadFailed);
+  EXPECT_LE(device->Blocks().size(), 3u);
+  EXPECT_FALSE(Contains(device->Ids(), kEnd));
 }
 
 }  // namespace

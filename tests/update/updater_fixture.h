@@ -30,7 +30,7 @@ inline constexpr const char* kUpdateComplete =
     "Update Complete!\n\nYou should now perform a hard reset.\nHold <STORE> and Press <NEXTPG> on the M6 to reset.";
 
 // Limits short enough for a test to wait them out.
-inline UpdateLimits ShortLimits() { return UpdateLimits{500, 1000, 1000}; }
+inline UpdateLimits ShortLimits() { return UpdateLimits{500, 1000, 1000, 1000, 1000}; }
 
 class UpdaterTest : public ::testing::Test {
  protected:

@@ -1,0 +1,57 @@
+// Riding through a dropped link. On a noisy line a damaged acknowledgement or keep-alive
+// byte reaches our receiver as an unrecognised control byte, or a damaged length byte
+// leaves it waiting out its read limit, and our link goes down although the unit's never
+// did. The unit then answers our wake with a sync block and our link is back at once; the
+// frame we had outstanding is still outstanding, and one 0xDA has the unit send again the
+// reply that the damage may have swallowed (our receiver drops it if it had come). So
+// from the erase request to the end reply, a link-down keeps the unit's address, and the
+// download goes on if the link is back within the grace time. An announcement meanwhile
+// still ends it (OnNetworkChanged): the unit started afresh, or is another one.
+#include "platform/tick_count.h"
+#include "update/updater_dlg.h"
+
+namespace cvm6 {
+
+void CUpdaterDlg::OnNowInactive() {
+  if (!RideThroughArmed()) return CNetworkNode::OnNowInactive();  // forgets the network
+  if (m_ridingThrough) return;
+  m_ridingThrough = true;
+  m_linkLostAt = TimeGetTime();
+  m_linkLostAtBlock = m_blockCount;
+  m_onlineText = "Offline";
+  UpdateData(false);
+}
+
+void CUpdaterDlg::OnNowActive() {
+  if (!m_ridingThrough) return;
+  m_ridingThrough = false;
+  m_link.AskForResend();
+  m_onlineText = "Online";
+  UpdateData(false);
+  OnRideThrough(m_linkLostAtBlock, TimeGetTime() - m_linkLostAt);
+}
+
+bool CUpdaterDlg::RideThroughOver(std::uint32_t now) const {
+  return m_ridingThrough && !TickBefore(now, m_linkLostAt + m_limits.rideThroughMs);
+}
+
+std::uint32_t CUpdaterDlg::SleepLimit(std::uint32_t now, std::uint32_t deadline) const {
+  const std::uint32_t graceEnd = m_linkLostAt + m_limits.rideThroughMs;
+  return (m_ridingThrough && TickBefore(graceEnd, deadline) ? graceEnd : deadline) - now;
+}
+
+bool CUpdaterDlg::WaitToSendAgain() {
+  PollFrames(0);
+  for (;;) {
+    if (!IsPresent(m_deviceAddress) || PortGone() || m_unitChanged) return false;
+    // Refused with the link up (or its going down not yet seen): again at once.
+    if (!m_ridingThrough) return true;
+    CheckInterrupt();
+    const std::uint32_t now = TimeGetTime();
+    if (RideThroughOver(now)) return false;
+    m_link.WaitForReceived(SleepLimit(now, now + m_limits.rideThroughMs));
+    PollFrames(1);
+  }
+}
+
+}  // namespace cvm6
