@@ -157,6 +157,18 @@ TEST_F(MemoryLineTest, AHostThatDoesNotReadLosesTheOldestBytesNotTheUnitsTime) {
   EXPECT_EQ(Take(*host, 1), Bytes{static_cast<std::uint8_t>(extra)});
 }
 
+// The unit gives a download up only after its read limit of silence from the updater:
+// bytes count when they arrive, read or not.
+TEST_F(MemoryLineTest, QuietForCountsFromTheHostsLastWriteReadOrNot) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  EXPECT_GE(line.QuietFor(), std::chrono::milliseconds(100));
+  Send(*host, {0x8C});  // not read by the unit
+  EXPECT_LT(line.QuietFor(), std::chrono::milliseconds(test::Scaled(50)));
+  Send(unit, {0xA5});  // the unit's own bytes are no sign of the updater
+  std::this_thread::sleep_for(std::chrono::milliseconds(120));
+  EXPECT_GE(line.QuietFor(), std::chrono::milliseconds(100));
+}
+
 TEST(MemoryLine, AHostEndThatOutlivesTheLineFailsAsUnplugged) {
   std::unique_ptr<CSerialPort> host;
   {
