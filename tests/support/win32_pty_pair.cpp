@@ -47,11 +47,16 @@ PtyPair::PtyPair() : m_master(std::make_unique<Master>()) {
     throw std::runtime_error(std::string("cannot reach cvm6-pty-agent at port ") + agent);
   BOOL noDelay = TRUE;  // each test byte goes out at once, as on a line
   setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&noDelay), sizeof noDelay);
-  // The first line names the port: "COM12\n", or "ERROR reason\n".
+  // The first line names the port: "COM12\n", or "ERROR reason\n". An agent that does
+  // not answer fails the test instead of hanging it.
+  DWORD limitMs = 10000;
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limitMs), sizeof limitMs);
   std::string line;
   char c = 0;
   while (line.size() < 200 && ::recv(s, &c, 1, 0) == 1 && c != '\n') line += c;
-  if (line.rfind("COM", 0) != 0) throw std::runtime_error("cvm6-pty-agent: " + line);
+  if (line.rfind("COM", 0) != 0) throw std::runtime_error("cvm6-pty-agent did not name a port: " + line);
+  limitMs = 0;  // from here on ReadSome waits with select()
+  setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&limitMs), sizeof limitMs);
   m_slavePath = line;
   m_master->open = true;
 }
