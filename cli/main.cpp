@@ -8,6 +8,7 @@
 #include "flash_dialog.h"
 #include "platform/firmware_kind.h"
 #include "platform/resources.h"
+#include "platform/version.h"
 #include "port/port_list.h"
 #include "update/control_ids.h"
 #include "flash_simulator.h"
@@ -85,7 +86,7 @@ int Run(int argc, char** argv) {
       std::printf("%s", kUsageText);
       return kDone;
     } else if (arg == "--version") {
-      std::printf("cvm6-flash 1.0.0\nfirmware: %s\n",
+      std::printf("cvm6-flash %s\nfirmware: %s\n", kProgramVersion,
                   res::IsSyntheticFirmware() ? "synthetic test image (not released firmware)"
                                              : "embedded firmware texts");
       return kDone;
