@@ -124,3 +124,16 @@ TerminalAnswer AskOnTerminal(const std::string& question) {
 }
 
 }  // namespace cvm6
+
+namespace cvm6 {
+
+bool IsLiveTerminal(std::FILE* out, bool cursorMoves) {
+  const HANDLE handle = GetStdHandle(fileno(out) == 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return false;  // a file or a pipe
+  if (!cursorMoves || (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return true;
+  // Consoles before Windows 10 know no escape sequences: their live lines would be noise.
+  return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+}  // namespace cvm6

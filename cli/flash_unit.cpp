@@ -1,6 +1,7 @@
 #include "flash_unit.h"
 
 #include <chrono>
+#include <cstdio>
 #include <exception>
 
 #include "exit_status.h"
@@ -48,6 +49,12 @@ void CFlashUnit::Run() {
   try {
     m_dialog.OnInitDialog();
     m_dialog.OnConnect();
+    if (m_dialog.Identified()) {
+      char data[96];
+      std::snprintf(data, sizeof data, "device data: type 0x%02X, firmware version %.3f, address %u",
+                    m_dialog.DeviceType(), m_dialog.FirmwareVersion(), m_dialog.DeviceAddress());
+      m_host.Log(data);
+    }
     if (m_host.Result() == 0 && !m_host.IsControlEnabled(IDC_CONNECT) && m_host.IsControlEnabled(IDC_UPDATE)) {
       // Asking for an update is choosing the device: a unit of another type is then
       // refused by the procedure itself.

@@ -1,7 +1,5 @@
 // cvm6-flash: the updater's connect / identify / update procedure from a terminal, for
 // one unit or several at once.
-#include <unistd.h>
-
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -114,7 +112,7 @@ int Run(int argc, char** argv) {
 
   std::vector<UnitOutcome> outcomes;
   {
-    CUnitBoard board(out, options.ports, isatty(fileno(out)) != 0);
+    CUnitBoard board(out, options.ports, IsLiveTerminal(out, options.ports.size() > 1));
     CTerminalQuestion question(board, options.yes);
     const UnitShared shared{board, question, log.get(), image, report, options.trace, simulator.get()};
     std::vector<std::unique_ptr<CFlashUnit>> units;
