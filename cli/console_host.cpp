@@ -112,8 +112,8 @@ void CConsoleHost::EndBlockPass() {
                 seconds);
   std::string text = line;
   if (m_rideThroughs != 0)
-    text += ", " + std::to_string(m_rideThroughs) + " dropped link" + (m_rideThroughs == 1 ? "" : "s") +
-            " ridden through";
+    text +=
+        ", " + std::to_string(m_rideThroughs) + " dropped link" + (m_rideThroughs == 1 ? "" : "s") + " ridden through";
   Say(text);
 }
 

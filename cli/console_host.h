@@ -22,8 +22,7 @@ class CUnitBoard;
 class CConsoleHost : public DialogHost {
  public:
   // `log` may be null.
-  CConsoleHost(std::string portName, std::size_t unit, CUnitBoard& board, CTerminalQuestion& question,
-               CFlashLog* log);
+  CConsoleHost(std::string portName, std::size_t unit, CUnitBoard& board, CTerminalQuestion& question, CFlashLog* log);
 
   void SetControlText(int id, const std::string& text) override;
   std::string GetControlText(int id) override { return m_texts[id]; }

@@ -25,10 +25,9 @@ void CFlashLog::Write(const std::string& port, const std::string& text) {
   std::lock_guard<std::mutex> guard(m_lock);
   // localtime's buffer is shared: the log's lock is the only one that uses it.
   char stamp[40] = "";
-  if (const std::tm* local = std::localtime(&seconds))
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", local);
-  const std::string prefix = std::string(stamp) + "." + std::to_string(1000 + ms).substr(1) + " " +
-                             (port.empty() ? "" : "[" + port + "] ");
+  if (const std::tm* local = std::localtime(&seconds)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", local);
+  const std::string prefix =
+      std::string(stamp) + "." + std::to_string(1000 + ms).substr(1) + " " + (port.empty() ? "" : "[" + port + "] ");
   std::size_t begin = 0;
   while (begin < text.size()) {
     std::size_t end = text.find('\n', begin);

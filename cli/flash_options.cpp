@@ -38,7 +38,8 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
       {"--port", "a port name"}, {"--image", "a file"}, {"--base", "an address"}, {"--log", "a file"}};
   for (int i = 1; i < argc; ++i)
     for (const auto& [name, what] : valued)
-      if (std::string(argv[i]) == name && (i + 1 >= argc || argv[i + 1][0] == '\0' || std::string(argv[i + 1]).rfind("--", 0) == 0))
+      if (std::string(argv[i]) == name &&
+          (i + 1 >= argc || argv[i + 1][0] == '\0' || std::string(argv[i + 1]).rfind("--", 0) == 0))
         return {std::nullopt, Refuse(std::string(name) + " needs " + what)};
 
   FlashOptions o;
@@ -58,10 +59,10 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
                "verdict on the flash contents; options of cvm6-sim shape the unit (--baud N,\n"
                "--write-ms N, faults)");
   app.add_option("--image", o.image,
-                               "the image to write: a list file (its names relative to its own folder) or\n"
-                               "a single Intel HEX file; no question is asked before it is written")
-                    ->type_name("PATH")
-                    ->check(NotAnOption);
+                 "the image to write: a list file (its names relative to its own folder) or\n"
+                 "a single Intel HEX file; no question is asked before it is written")
+      ->type_name("PATH")
+      ->check(NotAnOption);
   app.add_option("--base", base, "where a single hex file is read: hexadecimal as in the list file (default 0)")
       ->type_name("N");
   app.add_flag("--dry-run", o.dryRun,

@@ -13,8 +13,7 @@ namespace cvm6 {
 CFlashSimulator::CFlashSimulator(std::unique_ptr<CDeviceSimulator> simulator) : m_simulator(std::move(simulator)) {}
 CFlashSimulator::~CFlashSimulator() = default;
 
-std::unique_ptr<CFlashSimulator> CFlashSimulator::Start(const std::vector<std::string>& options,
-                                                        std::string& error) {
+std::unique_ptr<CFlashSimulator> CFlashSimulator::Start(const std::vector<std::string>& options, std::string& error) {
   SimOptions parsed;
   if (!ParseSimOptions(options, parsed, error)) return nullptr;
   const SimulatorConfig& config = parsed.config;
@@ -35,8 +34,8 @@ bool CFlashSimulator::Finish(const CFlashImage& expected, std::FILE* out) {
   const SimulatorSummary summary = m_simulator->Summary();
   const auto difference = m_simulator->FirstDifference(expected);
   std::fprintf(out, "Simulator: %u blocks, %llu bytes, %u erases, %u writes; %u bytes in flash, SHA-256 %s\n",
-              summary.counts.blocks, static_cast<unsigned long long>(summary.counts.bytes), summary.counts.erases,
-              summary.counts.writes, summary.storedBytes, summary.sha256.c_str());
+               summary.counts.blocks, static_cast<unsigned long long>(summary.counts.bytes), summary.counts.erases,
+               summary.counts.writes, summary.storedBytes, summary.sha256.c_str());
   if (!difference) {
     std::fprintf(out, "Verdict: identical\n");
     return true;

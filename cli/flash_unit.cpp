@@ -82,8 +82,10 @@ void CFlashUnit::Run() {
     status = kCommunicationError;
     result = "communication error";
   }
-  if (status != kDone && m_dialog.EraseRequested()) m_host.Say(kFlashIncomplete, true);
-  else if (interrupted) m_host.Say(kUntouched, true);
+  if (status != kDone && m_dialog.EraseRequested())
+    m_host.Say(kFlashIncomplete, true);
+  else if (interrupted)
+    m_host.Say(kUntouched, true);
   if (status != kDone && m_dialog.PortLost()) result += " (port lost)";
   try {
     m_dialog.OnDestroy();

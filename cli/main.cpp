@@ -49,9 +49,9 @@ int Run(int argc, char** argv) {
   if (!parsed.options) return parsed.exitStatus;
   FlashOptions options = *parsed.options;
   if (options.version) {
-    std::printf("cvm6-flash %s\nfirmware: %s\n", kProgramVersion,
-                res::IsSyntheticFirmware() ? "synthetic test image (not released firmware)"
-                                           : "embedded firmware texts");
+    std::printf(
+        "cvm6-flash %s\nfirmware: %s\n", kProgramVersion,
+        res::IsSyntheticFirmware() ? "synthetic test image (not released firmware)" : "embedded firmware texts");
     return kDone;
   }
   if (options.listPorts) {
@@ -87,8 +87,9 @@ int Run(int argc, char** argv) {
   std::shared_ptr<CFlashImage> image = LoadRunImage(options, report, out, log.get());
   const ImageFacts facts = DescribeImage(*image, report);
   PrintLines(out, ImageSummaryText(facts, *image, options.dryRun));
-  if (log) log->Write("image: " + facts.source + ", " + std::to_string(facts.bytes) + " bytes, " +
-                      std::to_string(facts.blocks) + " blocks, SHA-256 " + facts.sha256);
+  if (log)
+    log->Write("image: " + facts.source + ", " + std::to_string(facts.bytes) + " bytes, " +
+               std::to_string(facts.blocks) + " blocks, SHA-256 " + facts.sha256);
   // A damaged or empty image goes to no unit: no port is opened for it.
   if (!report.Usable() || image->GetCount() == 0) {
     const std::string why = !report.Usable() ? report.RefusalText() : CUpdaterDlg::kNoImageText;
@@ -131,8 +132,7 @@ int Run(int argc, char** argv) {
   }
   if (outcomes.size() > 1) PrintLines(out, "\n" + SummaryTable(outcomes));
   if (log)
-    for (const UnitOutcome& unit : outcomes)
-      log->Write(unit.port, "summary: " + SummaryLine(unit));
+    for (const UnitOutcome& unit : outcomes) log->Write(unit.port, "summary: " + SummaryLine(unit));
 
   int status = RunExitStatus(outcomes);
   if (simulator) {

@@ -79,14 +79,14 @@ std::string SummaryTable(const std::vector<UnitOutcome>& units) {
 std::string SummaryLine(const UnitOutcome& unit) {
   char seconds[24];
   std::snprintf(seconds, sizeof seconds, "%.1f s", unit.seconds);
-  return unit.result + ", exit status " + std::to_string(unit.exitStatus) + ", " +
-         std::to_string(unit.blocksWritten) + " blocks written, " +
-         (unit.eraseBegun ? "erase begun, " : "erase not begun, ") + seconds;
+  return unit.result + ", exit status " + std::to_string(unit.exitStatus) + ", " + std::to_string(unit.blocksWritten) +
+         " blocks written, " + (unit.eraseBegun ? "erase begun, " : "erase not begun, ") + seconds;
 }
 
 std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& units, int exitStatus) {
   nlohmann::json result;
-  result["image"] = {{"source", facts.source}, {"bytes", facts.bytes}, {"blocks", facts.blocks}, {"sha256", facts.sha256}};
+  result["image"] = {
+      {"source", facts.source}, {"bytes", facts.bytes}, {"blocks", facts.blocks}, {"sha256", facts.sha256}};
   result["units"] = nlohmann::json::array();
   for (const UnitOutcome& unit : units) {
     nlohmann::json entry;

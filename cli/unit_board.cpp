@@ -12,7 +12,8 @@ constexpr int kBarWidth = 20;
 
 std::string Bar(double fraction, int width) {
   const int filled = std::clamp(static_cast<int>(fraction * width), 0, width);
-  return std::string(static_cast<std::size_t>(filled), '#') + std::string(static_cast<std::size_t>(width - filled), '.');
+  return std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(width - filled), '.');
 }
 
 }  // namespace
@@ -92,9 +93,8 @@ void CUnitBoard::Progress(std::size_t unit, std::uint32_t sent, std::uint32_t to
   // One unit: the progress line is rewritten in place until its pass ends.
   const double fraction = static_cast<double>(sent) / total;
   const double eta = rate > 0 ? (total - sent) / rate : 0;
-  std::fprintf(m_out, "\r%s [%s] %3d%% %u/%u bytes %.1f KiB/s ETA %ds ", row.status.c_str(),
-               Bar(fraction, 30).c_str(), static_cast<int>(fraction * 100), sent, total, rate / 1024,
-               static_cast<int>(eta));
+  std::fprintf(m_out, "\r%s [%s] %3d%% %u/%u bytes %.1f KiB/s ETA %ds ", row.status.c_str(), Bar(fraction, 30).c_str(),
+               static_cast<int>(fraction * 100), sent, total, rate / 1024, static_cast<int>(eta));
   std::fflush(m_out);
   m_lineOpen = true;
 }

@@ -12,9 +12,9 @@ struct UnitOutcome {
   std::optional<std::uint8_t> deviceType;  // from the device data reply
   std::string deviceName;                  // "Corvane M6", or "" when not one
   std::optional<float> firmwareVersion;
-  std::string result;       // ResultName, "interrupted", or "flash differs" (--simulate)
+  std::string result;  // ResultName, "interrupted", or "flash differs" (--simulate)
   int exitStatus = 0;
-  std::string message;      // the last thing the unit's run said: "Update Complete", a failure
+  std::string message;  // the last thing the unit's run said: "Update Complete", a failure
   double seconds = 0;
   std::uint32_t blocksWritten = 0;
   std::uint32_t rideThroughs = 0;

@@ -347,7 +347,8 @@ class SimProcess {
     if (m_pid > 0) {
       kill(m_pid, SIGTERM);
       char buffer[4096];
-      for (ssize_t n; (n = read(m_out, buffer, sizeof buffer)) > 0;) m_summary.append(buffer, static_cast<std::size_t>(n));
+      for (ssize_t n; (n = read(m_out, buffer, sizeof buffer)) > 0;)
+        m_summary.append(buffer, static_cast<std::size_t>(n));
       waitpid(m_pid, nullptr, 0);
       close(m_out);
       m_pid = -1;
@@ -499,19 +500,18 @@ TEST(FlashCliDryRun, AHexFileAtABaseIsTheImageOfAListFileWithThatEntry) {
 TEST(FlashCliDryRun, ShowsRangesAndOpensNoPort) {
   ScratchDir cwd;
   SmallImage(cwd);
-  const FlashRun run = RunFlash({"--dry-run", "--port", "/dev/cvm6-no-such-port"}, cwd.path().string(), Tty::kNone,
-                                Action::kNothing);
+  const FlashRun run =
+      RunFlash({"--dry-run", "--port", "/dev/cvm6-no-such-port"}, cwd.path().string(), Tty::kNone, Action::kNothing);
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_NE(run.out.find("Image: list file cvm6.ini\nBytes: 2000\nBlocks: 9\nSHA-256: "), std::string::npos)
-      << run.out;
+  EXPECT_NE(run.out.find("Image: list file cvm6.ini\nBytes: 2000\nBlocks: 9\nSHA-256: "), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("Ranges: 1\nRange: 0x02000-0x027CF (2000 bytes)\n"), std::string::npos) << run.out;
   EXPECT_EQ(run.err, "");
 }
 
 struct DryRunRefusal {
   const char* name;
-  const char* files;   // written as cvm6.ini ("" for none) ...
-  const char* hex;     // ... and bad.hex
+  const char* files;  // written as cvm6.ini ("" for none) ...
+  const char* hex;    // ... and bad.hex
   std::vector<std::string> args;
   const char* stderrPattern;
 };
@@ -534,10 +534,11 @@ TEST_P(FlashCliDryRunRefuses, WithStatusSixAndTheReason) {
 
 INSTANTIATE_TEST_SUITE_P(
     Images, FlashCliDryRunRefuses,
-    ::testing::Values(DryRunRefusal{"ABadRecordNamesFileAndLine", "", "", {"--image", "bad.hex"},
-                                    "bad\\.hex, line 2: wrong checksum"},
-                      DryRunRefusal{"AMissingFile", "", "", {"--image", "gone.hex"}, "gone\\.hex, cannot be opened"},
-                      DryRunRefusal{"AnEmptyList", "\n", "", {}, "No firmware image was found"}),
+    ::testing::Values(
+        DryRunRefusal{
+            "ABadRecordNamesFileAndLine", "", "", {"--image", "bad.hex"}, "bad\\.hex, line 2: wrong checksum"},
+        DryRunRefusal{"AMissingFile", "", "", {"--image", "gone.hex"}, "gone\\.hex, cannot be opened"},
+        DryRunRefusal{"AnEmptyList", "\n", "", {}, "No firmware image was found"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // Skipped under the sanitizers, whose builds run every smaller case.
@@ -547,8 +548,8 @@ TEST(FlashCliDryRun, DigestOfTheEmbeddedImageIsTheSimulatorsAfterAFullUpdate) {
   const auto image = DryRun(cwd, {});
   EXPECT_EQ(image["bytes"], 617256);
   EXPECT_EQ(image["blocks"], 2783);
-  const FlashRun run = RunFlash({"--simulate", "--erase-ms", "0", "--json"}, cwd.path().string(), Tty::kNone,
-                                Action::kNothing);
+  const FlashRun run =
+      RunFlash({"--simulate", "--erase-ms", "0", "--json"}, cwd.path().string(), Tty::kNone, Action::kNothing);
   EXPECT_EQ(run.status, 0) << run.err;
   std::smatch match;
   ASSERT_TRUE(std::regex_search(run.err, match, std::regex("Simulator: .* SHA-256 ([0-9a-f]{64})\n"))) << run.err;

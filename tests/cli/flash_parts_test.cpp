@@ -42,7 +42,7 @@ std::vector<std::string> Lines(const std::string& text) {
 struct OptionCase {
   const char* name;
   std::vector<std::string> args;
-  int status;                     // when the program is not to run
+  int status;                          // when the program is not to run
   void (*check)(const FlashOptions&);  // when it is
 };
 
@@ -66,26 +66,36 @@ TEST_P(FlashOptionsTable, ReadsOrRefuses) {
 }
 
 const OptionCase kOptionCases[] = {
-    {"SeveralPortsKeepTheirOrder", {"--port", "/dev/ttyUSB1", "--port", "COM1", "--port", "/dev/ttyUSB0"}, 0,
-     [](const FlashOptions& o) { EXPECT_EQ(o.ports, (std::vector<std::string>{"/dev/ttyUSB1", "COM1", "/dev/ttyUSB0"})); }},
+    {"SeveralPortsKeepTheirOrder",
+     {"--port", "/dev/ttyUSB1", "--port", "COM1", "--port", "/dev/ttyUSB0"},
+     0,
+     [](const FlashOptions& o) {
+       EXPECT_EQ(o.ports, (std::vector<std::string>{"/dev/ttyUSB1", "COM1", "/dev/ttyUSB0"}));
+     }},
     {"APortTwiceIsRefused", {"--port", "COM1", "--port", "COM2", "--port", "COM1"}, 1, nullptr},
     {"DryRunNeedsNoPort", {"--dry-run"}, 0, [](const FlashOptions& o) { EXPECT_TRUE(o.dryRun); }},
     {"DryRunDoesNotSimulate", {"--dry-run", "--simulate"}, 1, nullptr},
     {"PortAndSimulateAreRefused", {"--port", "COM1", "--simulate"}, 1, nullptr},
     {"NothingToDoIsRefused", {}, 1, nullptr},
-    {"BaseIsHexadecimal", {"--image", "fw.hex", "--base", "1A000", "--dry-run"}, 0,
+    {"BaseIsHexadecimal",
+     {"--image", "fw.hex", "--base", "1A000", "--dry-run"},
+     0,
      [](const FlashOptions& o) {
        EXPECT_EQ(o.image, "fw.hex");
        EXPECT_EQ(o.base, 0x1A000u);
      }},
-    {"BaseTakesA0xPrefix", {"--image", "fw.hex", "--base", "0x10000", "--dry-run"}, 0,
+    {"BaseTakesA0xPrefix",
+     {"--image", "fw.hex", "--base", "0x10000", "--dry-run"},
+     0,
      [](const FlashOptions& o) { EXPECT_EQ(o.base, 0x10000u); }},
     {"BaseAtTheListsEndIsRefused", {"--image", "fw.hex", "--base", "100000", "--dry-run"}, 1, nullptr},
     {"BaseThatIsNoNumberIsRefused", {"--image", "fw.hex", "--base", "bank1", "--dry-run"}, 1, nullptr},
     {"BaseWithoutImageIsRefused", {"--base", "10000", "--dry-run"}, 1, nullptr},
     {"ImageWithoutAPathIsRefused", {"--dry-run", "--image"}, 1, nullptr},
     {"LogFollowedByAnOptionIsRefused", {"--port", "COM1", "--log", "--json"}, 1, nullptr},
-    {"SimulatorOptionsFollowSimulate", {"--simulate", "--baud", "57600", "--erase-ms", "0", "--json"}, 0,
+    {"SimulatorOptionsFollowSimulate",
+     {"--simulate", "--baud", "57600", "--erase-ms", "0", "--json"},
+     0,
      [](const FlashOptions& o) {
        EXPECT_TRUE(o.json);
        EXPECT_EQ(o.simulatorArgs, (std::vector<std::string>{"--baud", "57600", "--erase-ms", "0"}));
@@ -93,7 +103,8 @@ const OptionCase kOptionCases[] = {
     {"UnknownOptionsWithAPortAreRefused", {"--port", "COM1", "--baud", "57600"}, 1, nullptr},
     {"HelpEndsTheRunWithZero", {"--help"}, 0, nullptr},
     {"EverythingAtOnce",
-     {"--port", "COM3", "--image", "fw/cvm6.ini", "--log", "run.log", "--json", "--trace", "--yes"}, 0,
+     {"--port", "COM3", "--image", "fw/cvm6.ini", "--log", "run.log", "--json", "--trace", "--yes"},
+     0,
      [](const FlashOptions& o) {
        EXPECT_EQ(o.ports, std::vector<std::string>{"COM3"});
        EXPECT_EQ(o.logPath, "run.log");
@@ -125,10 +136,12 @@ TEST(RunOutcome, ExitStatusIsTheFirstFailedUnitInPortOrder) {
 TEST(RunOutcome, EveryResultOfTheProcedureHasItsDocumentedStatus) {
   // Scripts act on these numbers: they may not drift.
   const std::pair<UpdateResult, int> table[] = {
-      {UpdateResult::kDone, 0},           {UpdateResult::kPortNotOpened, 2}, {UpdateResult::kPortUnusable, 2},
-      {UpdateResult::kDeviceNotFound, 3}, {UpdateResult::kNotIdentified, 3}, {UpdateResult::kWrongDevice, 4},
-      {UpdateResult::kDownloadFailed, 5}, {UpdateResult::kNoImage, 6},       {UpdateResult::kImageRefused, 6},
-      {UpdateResult::kCommunicationError, 7}, {UpdateResult::kCancelled, 8}, {UpdateResult::kNone, 7},
+      {UpdateResult::kDone, 0},           {UpdateResult::kPortNotOpened, 2},
+      {UpdateResult::kPortUnusable, 2},   {UpdateResult::kDeviceNotFound, 3},
+      {UpdateResult::kNotIdentified, 3},  {UpdateResult::kWrongDevice, 4},
+      {UpdateResult::kDownloadFailed, 5}, {UpdateResult::kNoImage, 6},
+      {UpdateResult::kImageRefused, 6},   {UpdateResult::kCommunicationError, 7},
+      {UpdateResult::kCancelled, 8},      {UpdateResult::kNone, 7},
       {UpdateResult::kConnected, 7}};
   for (const auto& [result, status] : table) EXPECT_EQ(ExitStatusFor(result), status) << ResultName(result);
 }
@@ -195,9 +208,8 @@ TEST(RunOutcome, ImageSummaryMergesRangesAndCountsBlocks) {
   EXPECT_EQ(facts.blocks, 4u);  // 512 bytes in blocks of 246, 246 and 20, then the lone byte
   const auto lines = Lines(ImageSummaryText(facts, image, true));
   EXPECT_EQ(lines, (std::vector<std::string>{"Image: embedded image", "Bytes: 513", "Blocks: 4",
-                                              "SHA-256: " + facts.sha256, "Ranges: 2",
-                                              "Range: 0x02000-0x021FF (512 bytes)",
-                                              "Range: 0x10000-0x10000 (1 byte)"}));
+                                             "SHA-256: " + facts.sha256, "Ranges: 2",
+                                             "Range: 0x02000-0x021FF (512 bytes)", "Range: 0x10000-0x10000 (1 byte)"}));
   EXPECT_EQ(Lines(ImageSummaryText(facts, image, false)).size(), 4u);
 }
 
@@ -255,10 +267,10 @@ TEST(UnitBoard, WithoutATerminalEveryLineOfSeveralUnitsNamesItsPort) {
     board.Close();
   }
   std::fclose(out);
-  EXPECT_EQ(Lines(ReadFile(path)),
-            (std::vector<std::string>{"[COM1] Erasing Digital Board Memory.", "[COM2] Update Complete!",
-                                      "[COM2] You should now perform a hard reset.",
-                                      "[COM1] Updating Digital Board."}));
+  EXPECT_EQ(
+      Lines(ReadFile(path)),
+      (std::vector<std::string>{"[COM1] Erasing Digital Board Memory.", "[COM2] Update Complete!",
+                                "[COM2] You should now perform a hard reset.", "[COM1] Updating Digital Board."}));
 }
 
 TEST(UnitBoard, OneUnitPrintsItsLinesAsTheyCome) {

@@ -1,10 +1,11 @@
 // What names an image: SHA-256 itself, the digest over addresses and values that
 // cvm6-flash prints and the simulator reports for its flash, and its address ranges.
+#include "image/image_digest.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "image/image_digest.h"
 #include "image/image_ranges.h"
 #include "image/sha256.h"
 
@@ -54,8 +55,8 @@ TEST(ImageRanges, RunsAreMergedWhateverOrderTheyWereStoredIn) {
   image.SetByte(0x2201, 3);  // one unstored byte apart
   image.SetByte(0xFFFFFFFF, 4);
   image.SetByte(0, 5);  // the top and address 0 are not one run
-  EXPECT_EQ(StoredRanges(image), (std::vector<AddressRange>{
-                                     {0, 0}, {0x2000, 0x21FF}, {0x2201, 0x2201}, {0xFFFFFFFF, 0xFFFFFFFF}}));
+  EXPECT_EQ(StoredRanges(image),
+            (std::vector<AddressRange>{{0, 0}, {0x2000, 0x21FF}, {0x2201, 0x2201}, {0xFFFFFFFF, 0xFFFFFFFF}}));
 }
 
 }  // namespace

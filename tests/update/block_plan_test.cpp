@@ -1,19 +1,20 @@
 // How an image is cut into write-flash blocks: the count cvm6-flash shows before it writes
 // must be the count the download sends (and the unit reports at the end).
+#include "update/block_plan.h"
+
 #include <gtest/gtest.h>
 
 #include <utility>
 #include <vector>
 
 #include "image/flash_image.h"
-#include "update/block_plan.h"
 
 namespace cvm6::test {
 namespace {
 
 struct PlanCase {
   const char* name;
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> runs;  // first address, length
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> runs;    // first address, length
   std::vector<std::pair<std::uint32_t, std::uint32_t>> blocks;  // start, length
 };
 
@@ -38,8 +39,7 @@ TEST_P(BlockPlan, CutsRunsIntoBlocksOfAtMost246) {
 
 INSTANTIATE_TEST_SUITE_P(
     Images, BlockPlan,
-    ::testing::Values(PlanCase{"Empty", {}, {}},
-                      PlanCase{"Exactly246", {{0x100, 246}}, {{0x100, 246}}},
+    ::testing::Values(PlanCase{"Empty", {}, {}}, PlanCase{"Exactly246", {{0x100, 246}}, {{0x100, 246}}},
                       PlanCase{"Run247", {{0x100, 247}}, {{0x100, 246}, {0x100 + 246, 1}}},
                       PlanCase{"Thousand", {{0, 1000}}, {{0, 246}, {246, 246}, {492, 246}, {738, 246}, {984, 16}}},
                       PlanCase{"AOneByteGapEndsABlock", {{0x10, 3}, {0x14, 2}}, {{0x10, 3}, {0x14, 2}}},
