@@ -12,6 +12,7 @@
 #include "flash_simulator.h"
 #include "flash_unit.h"
 #include "image/flash_image.h"
+#include "image/image_read_error.h"
 #include "platform/firmware_kind.h"
 #include "platform/resources.h"
 #include "platform/version.h"
@@ -84,7 +85,18 @@ int Run(int argc, char** argv) {
   };
 
   ImageLoadReport report;
-  std::shared_ptr<CFlashImage> image = LoadRunImage(options, report, out, log.get());
+  std::shared_ptr<CFlashImage> image;
+  try {
+    image = LoadRunImage(options, report, out, log.get());
+  } catch (const CImageReadError& error) {
+    // A file that opened but failed while it was read (an I/O error, a vanished share):
+    // nothing was opened or written yet.
+    const std::string why =
+        std::string("The firmware image could not be read: ") + error.what() + "\nNothing was written to the device.";
+    std::fprintf(stderr, "%s\n", why.c_str());
+    if (log) log->Write("no image: " + why);
+    return finish(kNoImage, {}, ImageFacts{options.image, 0, 0, ""});
+  }
   const ImageFacts facts = DescribeImage(*image, report);
   PrintLines(out, ImageSummaryText(facts, *image, options.dryRun));
   if (log)

@@ -510,8 +510,7 @@ TEST(FlashCliDryRun, ShowsRangesAndOpensNoPort) {
 
 struct DryRunRefusal {
   const char* name;
-  const char* files;  // written as cvm6.ini ("" for none) ...
-  const char* hex;    // ... and bad.hex
+  const char* listFile;  // written as cvm6.ini when not empty; bad.hex is always there
   std::vector<std::string> args;
   const char* stderrPattern;
 };
@@ -522,7 +521,7 @@ class FlashCliDryRunRefuses : public ::testing::TestWithParam<DryRunRefusal> {};
 
 TEST_P(FlashCliDryRunRefuses, WithStatusSixAndTheReason) {
   ScratchDir cwd;
-  if (*GetParam().files) cwd.Write("cvm6.ini", GetParam().files);
+  if (*GetParam().listFile) cwd.Write("cvm6.ini", GetParam().listFile);
   // The second record's checksum should be FA.
   cwd.Write("bad.hex", HexRecord(0, 0, "ok") + ":020010007A7A00\r\n" + kEndRecord);
   std::vector<std::string> args{"--dry-run"};
@@ -535,10 +534,12 @@ TEST_P(FlashCliDryRunRefuses, WithStatusSixAndTheReason) {
 INSTANTIATE_TEST_SUITE_P(
     Images, FlashCliDryRunRefuses,
     ::testing::Values(
-        DryRunRefusal{
-            "ABadRecordNamesFileAndLine", "", "", {"--image", "bad.hex"}, "bad\\.hex, line 2: wrong checksum"},
-        DryRunRefusal{"AMissingFile", "", "", {"--image", "gone.hex"}, "gone\\.hex, cannot be opened"},
-        DryRunRefusal{"AnEmptyList", "\n", "", {}, "No firmware image was found"}),
+        DryRunRefusal{"ABadRecordNamesFileAndLine", "", {"--image", "bad.hex"}, "bad\\.hex, line 2: wrong checksum"},
+        DryRunRefusal{"AMissingFile", "", {"--image", "gone.hex"}, "gone\\.hex, cannot be opened"},
+        // An I/O error while the file is read (its first page is never mapped): refused, no crash.
+        DryRunRefusal{"AFileThatFailsWhileRead", "", {"--image", "/proc/self/mem"},
+                      "could not be read: .*\nNothing was written to the device\\."},
+        DryRunRefusal{"AnEmptyList", "\n", {}, "No firmware image was found"}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // Skipped under the sanitizers, whose builds run every smaller case.
