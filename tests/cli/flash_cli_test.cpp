@@ -401,7 +401,7 @@ std::string ReadText(const std::filesystem::path& path) {
 }
 
 // Four units on four pseudo-terminals at the technician's speed, bank 0 through --image;
-// in the second run the third is unplugged after its 100th block.
+// in the second run the third unit takes block 100 and is unplugged before it answers.
 class FourUnits : public ::testing::TestWithParam<bool> {};
 
 TEST_P(FourUnits, EachEndsOnItsOwnAndTheRunSaysSo) {
