@@ -3,6 +3,8 @@
 // written from several threads, and the shared screen without a terminal.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -271,6 +273,60 @@ TEST(UnitBoard, WithoutATerminalEveryLineOfSeveralUnitsNamesItsPort) {
       Lines(ReadFile(path)),
       (std::vector<std::string>{"[COM1] Erasing Digital Board Memory.", "[COM2] Update Complete!",
                                 "[COM2] You should now perform a hard reset.", "[COM1] Updating Digital Board."}));
+}
+
+// The screen a terminal shows for `output`, as far as the board's cursor movements go:
+// "\r", "\n", ESC [ n A (up n lines), ESC [ J (erase to the end), ESC [ 2K (erase line).
+std::vector<std::string> Screen(const std::string& output) {
+  std::vector<std::string> lines{""};
+  std::size_t row = 0, column = 0;
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    const char c = output[i];
+    if (c == '\x1b' && i + 1 < output.size() && output[i + 1] == '[') {
+      std::size_t end = i + 2;
+      while (end < output.size() && std::isdigit(static_cast<unsigned char>(output[end]))) ++end;
+      const int n = end > i + 2 ? std::stoi(output.substr(i + 2, end - i - 2)) : 0;
+      if (output[end] == 'A') row -= std::min<std::size_t>(row, static_cast<std::size_t>(n));
+      if (output[end] == 'J') lines.resize(row + 1), lines[row].resize(column);
+      if (output[end] == 'K') lines[row].clear();
+      i = end;
+    } else if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      if (++row == lines.size()) lines.emplace_back();
+      column = 0;
+    } else {
+      std::string& line = lines[row];
+      if (line.size() <= column) line.resize(column + 1, ' ');
+      line[column++] = c;
+    }
+  }
+  if (lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+TEST(UnitBoard, OnATerminalMessagesScrollAboveOneLiveLinePerUnit) {
+  ScratchDir dir;
+  const auto path = dir.path() / "out.txt";
+  std::FILE* out = std::fopen(path.string().c_str(), "wb");
+  ASSERT_TRUE(out);
+  {
+    CUnitBoard board(out, {"COM1", "/dev/ttyUSB0"}, true);
+    board.Status(0, "Updating Digital Board.");
+    board.Status(1, "Erasing Digital Board Memory.");
+    board.Print(1, "link lost at block 3, carried on after 120 ms");
+    board.Progress(0, 250, 1000, 2048);
+    board.Progress(1, 1000, 1000, 1024);  // a pass that ends is always drawn
+    board.Print(0, "Block pass: 5 blocks, 1000 bytes in 1.000 s");
+    board.Close();
+  }
+  std::fclose(out);
+  EXPECT_EQ(Screen(ReadFile(path)),
+            (std::vector<std::string>{
+                "[/dev/ttyUSB0] link lost at block 3, carried on after 120 ms",
+                "[COM1] Block pass: 5 blocks, 1000 bytes in 1.000 s",
+                "COM1          Updating Digital Board.          [#####...............]  25%     2.0 KiB/s",
+                "/dev/ttyUSB0  Erasing Digital Board Memory.    [####################] 100%     1.0 KiB/s"}));
 }
 
 TEST(UnitBoard, OneUnitPrintsItsLinesAsTheyCome) {
