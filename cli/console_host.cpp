@@ -1,23 +1,25 @@
 #include "console_host.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
 #include "console_io.h"
+#include "flash_log.h"
+#include "terminal_question.h"
+#include "unit_board.h"
 #include "update/control_ids.h"
 
 namespace cvm6 {
 
-CConsoleHost::CConsoleHost(std::string portName, bool assumeYes)
-    : m_portName(std::move(portName)), m_assumeYes(assumeYes), m_tty(isatty(STDOUT_FILENO)) {}
+CConsoleHost::CConsoleHost(std::string portName, std::size_t unit, CUnitBoard& board, CTerminalQuestion& question,
+                           CFlashLog* log)
+    : m_portName(std::move(portName)), m_unit(unit), m_board(board), m_question(question), m_log(log) {}
 
 int CConsoleHost::GetListSelection(int id) {
   auto it = m_selection.find(id);
   return it == m_selection.end() ? -1 : it->second;
 }
 
-// The port list holds the one port given on the command line.
+// The port list holds the one port of this unit.
 std::string CConsoleHost::GetListItemText(int id, int index) {
   if (id == IDC_PORT_LIST && index == 0) return m_portName;
   if (id == IDC_DEVICE_LIST) return index == 0 ? "Not Selected" : index == 1 ? "Corvane M4/M4S" : "";
@@ -29,6 +31,15 @@ bool CConsoleHost::IsControlEnabled(int id) {
   return it == m_enabled.end() ? true : it->second;
 }
 
+void CConsoleHost::Say(const std::string& text, bool error) {
+  m_board.Print(m_unit, text, error);
+  Log(text);
+}
+
+void CConsoleHost::Log(const std::string& text) {
+  if (m_log) m_log->Write(m_portName, text);
+}
+
 void CConsoleHost::SetControlText(int id, const std::string& text) {
   const bool changed = m_texts[id] != text;
   m_texts[id] = text;
@@ -37,17 +48,17 @@ void CConsoleHost::SetControlText(int id, const std::string& text) {
     FinishLine();
     std::string line = text;
     while (!line.empty() && line.back() == '\n') line.pop_back();
-    std::printf("%s\n", line.c_str());
+    m_board.Status(m_unit, line);
+    Log("status: " + line);
     m_writing = line.rfind("Updating", 0) == 0;
     if (m_writing) {
       m_blocksWritten = m_bytesWritten = 0;
       m_writeStart = std::chrono::steady_clock::now();
     }
   } else if (id == IDC_ONLINE_TEXT || id == IDC_DEVICE_NAME) {
-    EndLiveLine();
-    std::printf("%s: %s\n", id == IDC_ONLINE_TEXT ? "Status" : "Device", text.c_str());
+    m_board.EndProgress(m_unit);
+    Say(std::string(id == IDC_ONLINE_TEXT ? "Status" : "Device") + ": " + text);
   }
-  std::fflush(stdout);
 }
 
 void CConsoleHost::SetProgressRange(int id, int, int) { m_progress[id] = 0; }
@@ -56,25 +67,19 @@ int CConsoleHost::MessageBox(const std::string& text, MsgIcon icon, MsgButtons b
   FinishLine();
   m_boxes.push_back(text);
   if (buttons == MsgButtons::YesNo) {
-    if (m_assumeYes) {
-      std::printf("%s\nYes (--yes)\n", text.c_str());
-      std::fflush(stdout);
-      return IDYES;
+    Log("question: " + text);
+    std::string answered;
+    try {
+      const bool yes = m_question.Ask(m_unit, text, answered);
+      Log("answer: " + answered);
+      return yes ? IDYES : IDNO;
+    } catch (const Interrupted&) {
+      Log("answer: none, interrupted");
+      throw;
     }
-    switch (AskOnTerminal(text)) {
-      case TerminalAnswer::kYes: return IDYES;
-      case TerminalAnswer::kNo: return IDNO;
-      case TerminalAnswer::kInterrupted: throw Interrupted{};
-      case TerminalAnswer::kNoTerminal:
-        std::fprintf(stderr, "%s\nThere is no terminal to ask on, so the answer is No; --yes confirms.\n",
-                     text.c_str());
-        return IDNO;
-    }
-    return IDNO;
   }
-  std::FILE* out = icon == MsgIcon::Stop ? stderr : stdout;
-  std::fprintf(out, "%s\n", text.c_str());
-  std::fflush(out);
+  m_board.Print(m_unit, text, icon == MsgIcon::Stop);
+  Log(std::string(icon == MsgIcon::Stop ? "error: " : "prompt: ") + text);
   return IDOK;
 }
 
@@ -87,27 +92,14 @@ void CConsoleHost::ShowProgress(std::uint32_t bytesSent, std::uint32_t totalByte
   ++m_blocksWritten;
   m_bytesWritten = bytesSent;
   if (InterruptRequested()) throw Interrupted{};
-  if (!m_tty || totalBytes == 0) return;
-  const double fraction = static_cast<double>(bytesSent) / totalBytes;
-  const double seconds =
-      std::chrono::duration<double>(std::chrono::steady_clock::now() - m_writeStart).count();
-  const double rate = seconds > 0 ? bytesSent / seconds : 0;
-  const double eta = rate > 0 ? (totalBytes - bytesSent) / rate : 0;
-  char bar[31];
-  const int filled = static_cast<int>(fraction * 30);
-  for (int i = 0; i < 30; ++i) bar[i] = i < filled ? '#' : '.';
-  bar[30] = 0;
-  std::printf("\r%s [%s] %3d%% %u/%u bytes %.1f KiB/s ETA %ds ", m_texts[IDC_STATUS].c_str(), bar,
-              static_cast<int>(fraction * 100), bytesSent, totalBytes, rate / 1024, static_cast<int>(eta));
-  std::fflush(stdout);
-  m_lineOpen = true;
+  const double seconds = std::chrono::duration<double>(m_lastBlock - m_writeStart).count();
+  m_board.Progress(m_unit, bytesSent, totalBytes, seconds > 0 ? bytesSent / seconds : 0);
 }
 
 void CConsoleHost::ShowRideThrough(std::uint16_t block, std::uint32_t ms) {
-  EndLiveLine();
+  m_board.EndProgress(m_unit);
   ++m_rideThroughs;
-  std::printf("link lost at block %u, carried on after %u ms\n", static_cast<unsigned>(block), ms);
-  std::fflush(stdout);
+  Say("link lost at block " + std::to_string(block) + ", carried on after " + std::to_string(ms) + " ms");
 }
 
 void CConsoleHost::EndBlockPass() {
@@ -115,20 +107,19 @@ void CConsoleHost::EndBlockPass() {
   m_writing = false;
   const double seconds = std::chrono::duration<double>(m_lastBlock - m_writeStart).count();
   if (m_blocksWritten == 0) return;
-  std::printf("Block pass: %u blocks, %u bytes in %.3f s", m_blocksWritten, m_bytesWritten, seconds);
-  if (m_rideThroughs != 0) std::printf(", %u dropped link%s ridden through", m_rideThroughs, m_rideThroughs == 1 ? "" : "s");
-  std::printf("\n");
-}
-
-void CConsoleHost::EndLiveLine() {
-  if (m_lineOpen) std::printf("\n");
-  m_lineOpen = false;
+  char line[160];
+  std::snprintf(line, sizeof line, "Block pass: %u blocks, %u bytes in %.3f s", m_blocksWritten, m_bytesWritten,
+                seconds);
+  std::string text = line;
+  if (m_rideThroughs != 0)
+    text +=
+        ", " + std::to_string(m_rideThroughs) + " dropped link" + (m_rideThroughs == 1 ? "" : "s") + " ridden through";
+  Say(text);
 }
 
 void CConsoleHost::FinishLine() {
-  EndLiveLine();
+  m_board.EndProgress(m_unit);
   EndBlockPass();
-  std::fflush(stdout);
 }
 
 }  // namespace cvm6

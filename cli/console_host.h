@@ -1,9 +1,12 @@
 #pragma once
-// The terminal's side of the updater window for cvm6-flash: controls are plain values,
-// status changes are printed (one live line with a bar on a TTY, plain lines otherwise),
-// message boxes go to stdout (errors, with the stop icon, to stderr). A question is asked
-// on the terminal itself (console_io.h), never on standard output.
+// The terminal's side of the updater window for one of cvm6-flash's units: controls are
+// plain values; status changes, device data and message boxes go to the shared screen
+// (unit_board.h) and, with --log, to the transcript. A question is asked on the
+// terminal itself (terminal_question.h), never on standard output.
+//
+// Threading rule: everything but the counters' readers runs on the unit's own thread.
 #include <chrono>
+#include <cstddef>
 #include <map>
 #include <string>
 #include <vector>
@@ -12,9 +15,14 @@
 
 namespace cvm6 {
 
+class CFlashLog;
+class CTerminalQuestion;
+class CUnitBoard;
+
 class CConsoleHost : public DialogHost {
  public:
-  CConsoleHost(std::string portName, bool assumeYes);
+  // `log` may be null.
+  CConsoleHost(std::string portName, std::size_t unit, CUnitBoard& board, CTerminalQuestion& question, CFlashLog* log);
 
   void SetControlText(int id, const std::string& text) override;
   std::string GetControlText(int id) override { return m_texts[id]; }
@@ -38,21 +46,27 @@ class CConsoleHost : public DialogHost {
   void ShowRideThrough(std::uint16_t block, std::uint32_t ms);
   // Ends the live line and, after a block pass, prints its summary line.
   void FinishLine();
+  // A line of the unit's own (to standard error when `error`), also in the log.
+  void Say(const std::string& text, bool error = false);
+  // A line for the log alone (--trace messages go to both through Say).
+  void Log(const std::string& text);
 
   int Result() const { return m_result; }
   const std::vector<std::string>& Boxes() const { return m_boxes; }
+  std::uint32_t BlocksWritten() const { return m_blocksWritten; }
+  std::uint32_t RideThroughs() const { return m_rideThroughs; }
 
  private:
   std::string m_portName;
-  bool m_assumeYes;
-  bool m_tty;
-  bool m_lineOpen = false;
+  std::size_t m_unit;
+  CUnitBoard& m_board;
+  CTerminalQuestion& m_question;
+  CFlashLog* m_log;
   int m_result = 0;
   std::map<int, std::string> m_texts;
   std::map<int, int> m_selection, m_progress;
   std::map<int, bool> m_enabled;
   std::vector<std::string> m_boxes;
-  void EndLiveLine();
   // Prints how long the block pass took, from the status "Updating ..." to the reply to
   // the last block, once the pass is over (scripts/bench reads this line).
   void EndBlockPass();

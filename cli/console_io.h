@@ -2,6 +2,7 @@
 // The parts of cvm6-flash's terminal that differ from one system to the other: Ctrl-C,
 // and asking the technician a question on the terminal itself. Standard output may go
 // to a log or a pipe; a question printed there would wait for an answer nobody sees.
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -29,6 +30,11 @@ class CInterruptWake {
  private:
   std::function<void()> m_wake;
 };
+
+// Whether `out` is a terminal to keep live lines on. With `cursorMoves` (one live line per
+// unit, redrawn in place) it must also take the cursor movements of ANSI terminals: a
+// Windows console is switched to them, and one that refuses counts as no terminal.
+bool IsLiveTerminal(std::FILE* out, bool cursorMoves);
 
 enum class TerminalAnswer { kYes, kNo, kNoTerminal, kInterrupted };
 

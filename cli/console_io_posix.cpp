@@ -116,3 +116,10 @@ TerminalAnswer AskOnTerminal(const std::string& question) {
 }
 
 }  // namespace cvm6
+
+namespace cvm6 {
+
+// A terminal on POSIX takes the cursor movements as it is.
+bool IsLiveTerminal(std::FILE* out, bool) { return isatty(fileno(out)) != 0; }
+
+}  // namespace cvm6

@@ -100,8 +100,8 @@ CInterruptWake::~CInterruptWake() {
 
 TerminalAnswer AskOnTerminal(const std::string& question) {
   // The console itself, whatever standard input and output were redirected to.
-  const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                   nullptr, OPEN_EXISTING, 0, nullptr);
+  const HANDLE input = CreateFileA("CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
   const HANDLE output = CreateFileA("CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, 0, nullptr);
   DWORD mode = 0;
@@ -121,6 +121,19 @@ TerminalAnswer AskOnTerminal(const std::string& question) {
   if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
   if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
   return answer;
+}
+
+}  // namespace cvm6
+
+namespace cvm6 {
+
+bool IsLiveTerminal(std::FILE* out, bool cursorMoves) {
+  const HANDLE handle = GetStdHandle(fileno(out) == 2 ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (handle == INVALID_HANDLE_VALUE || !GetConsoleMode(handle, &mode)) return false;  // a file or a pipe
+  if (!cursorMoves || (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING)) return true;
+  // Consoles before Windows 10 know no escape sequences: their live lines would be noise.
+  return SetConsoleMode(handle, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
 }  // namespace cvm6

@@ -13,8 +13,7 @@ namespace cvm6 {
 CFlashSimulator::CFlashSimulator(std::unique_ptr<CDeviceSimulator> simulator) : m_simulator(std::move(simulator)) {}
 CFlashSimulator::~CFlashSimulator() = default;
 
-std::unique_ptr<CFlashSimulator> CFlashSimulator::Start(const std::vector<std::string>& options,
-                                                        std::string& error) {
+std::unique_ptr<CFlashSimulator> CFlashSimulator::Start(const std::vector<std::string>& options, std::string& error) {
   SimOptions parsed;
   if (!ParseSimOptions(options, parsed, error)) return nullptr;
   const SimulatorConfig& config = parsed.config;
@@ -30,22 +29,18 @@ const std::string& CFlashSimulator::PortPath() const { return m_simulator->PortP
 
 std::unique_ptr<CSerialPort> CFlashSimulator::OpenHostPort() { return m_simulator->OpenHostPort(); }
 
-bool CFlashSimulator::Finish() {
+bool CFlashSimulator::Finish(const CFlashImage& expected, std::FILE* out) {
   m_simulator->Stop();
   const SimulatorSummary summary = m_simulator->Summary();
-  // What the updater itself loaded: a list file in the current directory, when there is
-  // one, names another image than the embedded one.
-  CFlashImage expected;
-  expected.LoadFirmwareImage(nullptr);
   const auto difference = m_simulator->FirstDifference(expected);
-  std::printf("Simulator: %u blocks, %llu bytes, %u erases, %u writes; %u bytes in flash, SHA-256 %s\n",
-              summary.counts.blocks, static_cast<unsigned long long>(summary.counts.bytes), summary.counts.erases,
-              summary.counts.writes, summary.storedBytes, summary.sha256.c_str());
+  std::fprintf(out, "Simulator: %u blocks, %llu bytes, %u erases, %u writes; %u bytes in flash, SHA-256 %s\n",
+               summary.counts.blocks, static_cast<unsigned long long>(summary.counts.bytes), summary.counts.erases,
+               summary.counts.writes, summary.storedBytes, summary.sha256.c_str());
   if (!difference) {
-    std::printf("Verdict: identical\n");
+    std::fprintf(out, "Verdict: identical\n");
     return true;
   }
-  std::printf("Verdict: differs from the image loaded first at 0x%05X\n", *difference);
+  std::fprintf(out, "Verdict: differs from the image loaded first at 0x%05X\n", *difference);
   return false;
 }
 

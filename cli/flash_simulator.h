@@ -1,8 +1,8 @@
 #pragma once
 // The simulated unit behind `cvm6-flash --simulate`: started in-process on a
 // pseudo-terminal (on Windows a line in memory), and asked at the end whether its flash
-// holds the image that the updater loaded (a list file's in the current directory, else
-// the embedded one).
+// holds the image that the updater loaded.
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -10,6 +10,7 @@
 namespace cvm6 {
 
 class CDeviceSimulator;
+class CFlashImage;
 class CSerialPort;
 
 class CFlashSimulator {
@@ -23,9 +24,9 @@ class CFlashSimulator {
   const std::string& PortPath() const;
   // The updater's end of the unit's line, opened as the updater opens a port.
   std::unique_ptr<CSerialPort> OpenHostPort();
-  // Stops the unit, prints its summary and verdict; true when its flash is identical
-  // to the image the updater loads from the same sources.
-  bool Finish();
+  // Stops the unit, prints its summary and verdict to `out`; true when its flash is
+  // identical to `expected`, the image the run wrote.
+  bool Finish(const CFlashImage& expected, std::FILE* out);
 
  private:
   explicit CFlashSimulator(std::unique_ptr<CDeviceSimulator> simulator);

@@ -1,170 +1,161 @@
-// cvm6-flash: the updater's connect / identify / update procedure from a terminal.
+// cvm6-flash: the updater's connect / identify / update procedure from a terminal, for
+// one unit or several at once.
 #include <cstdio>
-#include <cstring>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "console_host.h"
 #include "console_io.h"
-#include "flash_dialog.h"
+#include "exit_status.h"
+#include "flash_log.h"
+#include "flash_options.h"
+#include "flash_simulator.h"
+#include "flash_unit.h"
+#include "image/flash_image.h"
+#include "image/image_read_error.h"
 #include "platform/firmware_kind.h"
 #include "platform/resources.h"
 #include "platform/version.h"
 #include "port/port_list.h"
-#include "update/control_ids.h"
-#include "flash_simulator.h"
+#include "run_report.h"
+#include "terminal_question.h"
+#include "unit_board.h"
 
 namespace cvm6 {
 namespace {
 
-enum ExitCode {
-  kDone = 0,
-  kUsage = 1,
-  kPortNotOpened = 2,
-  kDeviceNotFound = 3,
-  kWrongDevice = 4,
-  kDownloadFailed = 5,
-  kNoImage = 6,
-  kCommunicationError = 7,
-  kCancelled = 8,
-  kInterrupted = 130,
-};
+void PrintLines(std::FILE* out, const std::string& text) {
+  std::fprintf(out, "%s\n", text.c_str());
+  std::fflush(out);
+}
 
-const char* const kUsageText =
-    "Usage: cvm6-flash --port NAME [--yes] [--trace]\n"
-    "       cvm6-flash --simulate [--trace] [SIMULATOR OPTIONS]\n"
-    "       cvm6-flash --list-ports | --help | --version\n"
-    "\n"
-    "Connects to a Corvane M6 in download mode and writes the firmware image into its flash,\n"
-    "exactly as the updater window's Connect and Update buttons do.\n"
-    "\n"
-    "  --port NAME     COM1..COM4 (the first four serial ports) or a device path\n"
-    "  --simulate      run against the built-in model of the unit on a pseudo-terminal and\n"
-    "                  end with its verdict on the flash contents; options of cvm6-sim\n"
-    "                  that follow it shape the unit (--baud N, --write-ms N, faults)\n"
-    "  --yes           write the synthetic test image without asking (see --version); the\n"
-    "                  question is asked on the terminal, and without one the answer is No\n"
-    "  --trace         print every message sent (SND), received (RCV) or dropped (DEL)\n"
-    "  --list-ports    list the serial ports this system has\n"
-    "  --help          this text\n"
-    "  --version       program version and which firmware image is embedded\n"
-    "\n"
-    "Exit status: 0 done, 1 usage, 2 port not opened, 3 device not found, 4 wrong device,\n"
-    "5 download failed, 6 no image, 7 communication error, 8 cancelled: nothing was written,\n"
-    "130 interrupted.\n";
-
-constexpr const char* kFlashIncomplete = "The unit's flash is incomplete: run the update again before using the unit.";
-
-// The exit status of what the procedure says its last command came to.
-int ExitCodeFor(UpdateResult result) {
-  switch (result) {
-    case UpdateResult::kDone: return kDone;
-    case UpdateResult::kPortNotOpened:
-    case UpdateResult::kPortUnusable: return kPortNotOpened;
-    case UpdateResult::kDeviceNotFound:
-    case UpdateResult::kNotIdentified: return kDeviceNotFound;
-    case UpdateResult::kWrongDevice: return kWrongDevice;
-    case UpdateResult::kCancelled: return kCancelled;
-    case UpdateResult::kNoImage:
-    case UpdateResult::kImageRefused: return kNoImage;
-    case UpdateResult::kDownloadFailed: return kDownloadFailed;
-    case UpdateResult::kCommunicationError:
-    case UpdateResult::kNone:
-    case UpdateResult::kConnected: break;  // a procedure that stopped without an outcome
-  }
-  return kCommunicationError;
+// The image every unit of the run writes, loaded once before any port opens: the file
+// of --image, or the first source of the search order.
+std::shared_ptr<CFlashImage> LoadRunImage(const FlashOptions& options, ImageLoadReport& report, std::FILE* out,
+                                          CFlashLog* log) {
+  auto image = std::make_shared<CFlashImage>();
+  const StatusSink status = [&](const std::string& text) {
+    PrintLines(out, text);
+    if (log) log->Write("loading: " + text);
+  };
+  report = options.image.empty() ? image->LoadFirmwareImage(status)
+                                 : image->LoadImageFile(options.image, options.base, status);
+  return image;
 }
 
 int Run(int argc, char** argv) {
   // First, before any thread starts: every thread then leaves Ctrl-C to one of its own.
   InstallInterruptHandling();
-  std::string port;
-  bool simulate = false, yes = false, trace = false;
-  std::vector<std::string> simulatorArgs;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "--help" || arg == "-h") {
-      std::printf("%s", kUsageText);
-      return kDone;
-    } else if (arg == "--version") {
-      std::printf("cvm6-flash %s\nfirmware: %s\n", kProgramVersion,
-                  res::IsSyntheticFirmware() ? "synthetic test image (not released firmware)"
-                                             : "embedded firmware texts");
-      return kDone;
-    } else if (arg == "--list-ports") {
-      for (const auto& info : ListSerialPorts())
-        std::printf("%s%s%s\n", info.path.c_str(), info.description.empty() ? "" : "  ", info.description.c_str());
-      return kDone;
-    } else if (arg == "--port") {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0' || std::strncmp(argv[i + 1], "--", 2) == 0) {
-        std::fprintf(stderr, "cvm6-flash: --port needs a port name\n\n%s", kUsageText);
-        return kUsage;
-      }
-      port = argv[++i];
-    } else if (arg == "--simulate") {
-      simulate = true;
-    } else if (arg == "--yes") {
-      yes = true;
-    } else if (arg == "--trace") {
-      trace = true;
-    } else if (simulate && arg.rfind("--", 0) == 0) {
-      simulatorArgs.push_back(arg);
-      if (i + 1 < argc && std::strncmp(argv[i + 1], "--", 2) != 0) simulatorArgs.push_back(argv[++i]);
-    } else {
-      std::fprintf(stderr, "cvm6-flash: unknown argument '%s'\n\n%s", arg.c_str(), kUsageText);
+  const ParsedCommandLine parsed = ParseFlashOptions(argc, argv);
+  if (!parsed.options) return parsed.exitStatus;
+  FlashOptions options = *parsed.options;
+  if (options.version) {
+    std::printf(
+        "cvm6-flash %s\nfirmware: %s\n", kProgramVersion,
+        res::IsSyntheticFirmware() ? "synthetic test image (not released firmware)" : "embedded firmware texts");
+    return kDone;
+  }
+  if (options.listPorts) {
+    for (const auto& info : ListSerialPorts())
+      std::printf("%s%s%s\n", info.path.c_str(), info.description.empty() ? "" : "  ", info.description.c_str());
+    return kDone;
+  }
+  // With --json standard output carries the result alone.
+  std::FILE* out = options.json ? stderr : stdout;
+
+  std::unique_ptr<CFlashLog> log;
+  if (!options.logPath.empty()) {
+    std::string error;
+    log = CFlashLog::Open(options.logPath, error);
+    if (!log) {
+      std::fprintf(stderr, "cvm6-flash: cannot open the log %s: %s\n", options.logPath.c_str(), error.c_str());
       return kUsage;
     }
+    std::string command = "cvm6-flash";
+    for (int i = 1; i < argc; ++i) command += std::string(" ") + argv[i];
+    log->Write(std::string("cvm6-flash ") + kProgramVersion + " started: " + command);
   }
-  if (simulate == !port.empty()) {
-    std::fprintf(stderr, "cvm6-flash: give either --port NAME or --simulate\n\n%s", kUsageText);
-    return kUsage;
+  auto finish = [&](int status, std::vector<UnitOutcome> units, const ImageFacts& facts) {
+    if (options.json) std::printf("%s\n", JsonResult(facts, units, status).c_str());
+    if (log)
+      log->Write(InterruptRequested() ? "run interrupted (Ctrl-C): exit status " + std::to_string(status)
+                                      : "run ended: exit status " + std::to_string(status));
+    std::fflush(stdout);
+    return status;
+  };
+
+  ImageLoadReport report;
+  std::shared_ptr<CFlashImage> image;
+  try {
+    image = LoadRunImage(options, report, out, log.get());
+  } catch (const CImageReadError& error) {
+    // A file that opened but failed while it was read (an I/O error, a vanished share):
+    // nothing was opened or written yet.
+    const std::string why =
+        std::string("The firmware image could not be read: ") + error.what() + "\nNothing was written to the device.";
+    std::fprintf(stderr, "%s\n", why.c_str());
+    if (log) log->Write("no image: " + why);
+    return finish(kNoImage, {}, ImageFacts{options.image, 0, 0, ""});
   }
+  const ImageFacts facts = DescribeImage(*image, report);
+  PrintLines(out, ImageSummaryText(facts, *image, options.dryRun));
+  if (log)
+    log->Write("image: " + facts.source + ", " + std::to_string(facts.bytes) + " bytes, " +
+               std::to_string(facts.blocks) + " blocks, SHA-256 " + facts.sha256);
+  // A damaged or empty image goes to no unit: no port is opened for it.
+  if (!report.Usable() || image->GetCount() == 0) {
+    const std::string why = !report.Usable() ? report.RefusalText() : CUpdaterDlg::kNoImageText;
+    std::fprintf(stderr, "%s\n", why.c_str());
+    if (log) log->Write("no image: " + why);
+    return finish(kNoImage, {}, facts);
+  }
+  if (options.dryRun) return finish(kDone, {}, facts);
 
   std::unique_ptr<CFlashSimulator> simulator;
-  if (simulate) {
+  if (options.simulate) {
     std::string error;
-    simulator = CFlashSimulator::Start(simulatorArgs, error);
+    simulator = CFlashSimulator::Start(options.simulatorArgs, error);
     if (!simulator) {
       std::fprintf(stderr, "cvm6-flash: %s\n", error.c_str());
-      return kUsage;
+      return finish(kUsage, {}, facts);
     }
-    port = simulator->PortPath();
-    std::printf("Simulated unit on %s\n", port.c_str());
+    options.ports = {simulator->PortPath()};
+    PrintLines(out, "Simulated unit on " + simulator->PortPath());
   }
 
-  int code = kDone;
+  std::vector<UnitOutcome> outcomes;
   {
-    CConsoleHost host(port, yes);
-    CFlashDialog dialog(host, simulator.get());
-    CInterruptWake wake([&dialog] { dialog.WakeWaits(); });
-    if (trace) dialog.SetTraceSink([](const std::string& line) { std::fputs(line.c_str(), stdout); });
-    try {
-      dialog.OnInitDialog();
-      dialog.OnConnect();
-      if (host.Result() == 0 && !host.IsControlEnabled(IDC_CONNECT) && host.IsControlEnabled(IDC_UPDATE)) {
-        // Asking for an update is choosing the device: a unit of another type is then
-        // refused by the procedure itself.
-        if (host.GetListSelection(IDC_DEVICE_LIST) <= 0) host.SetListSelection(IDC_DEVICE_LIST, 1);
-        dialog.OnUpdate();
-      } else if (dialog.Result() == UpdateResult::kNotIdentified) {
-        std::fprintf(stderr, "The device did not answer the device data request; Update stays disabled.\n");
-      }
-      host.FinishLine();
-      code = ExitCodeFor(dialog.Result());
-      if (code == kPortNotOpened) std::fprintf(stderr, "%s: %s\n", port.c_str(), dialog.PortOpenError().c_str());
-      if (code == kCancelled) std::fprintf(stderr, "Cancelled: nothing was written.\n");
-    } catch (const Interrupted&) {
-      host.FinishLine();
-      std::fprintf(stderr, "Interrupted.\n");
-      code = kInterrupted;
+    CUnitBoard board(out, options.ports, IsLiveTerminal(out, options.ports.size() > 1));
+    CTerminalQuestion question(board, options.yes);
+    const UnitShared shared{board, question, log.get(), image, report, options.trace, simulator.get()};
+    std::vector<std::unique_ptr<CFlashUnit>> units;
+    for (std::size_t i = 0; i < options.ports.size(); ++i)
+      units.push_back(std::make_unique<CFlashUnit>(i, options.ports[i], shared));
+    {
+      CInterruptWake wake([&units, &log] {
+        if (log) log->Write("interrupt (Ctrl-C or SIGTERM): stopping every unit");
+        for (auto& unit : units) unit->Wake();
+      });
+      for (auto& unit : units) unit->Start();
+      for (auto& unit : units) unit->Join();
     }
-    if (code != kDone && dialog.EraseRequested()) std::fprintf(stderr, "%s\n", kFlashIncomplete);
-    dialog.OnDestroy();
+    board.Close();
+    for (auto& unit : units) outcomes.push_back(unit->Outcome());
   }
+  if (outcomes.size() > 1) PrintLines(out, "\n" + SummaryTable(outcomes));
+  if (log)
+    for (const UnitOutcome& unit : outcomes) log->Write(unit.port, "summary: " + SummaryLine(unit));
+
+  int status = RunExitStatus(outcomes);
   if (simulator) {
-    const bool identical = simulator->Finish();
-    if (code == kDone && !identical) code = kDownloadFailed;
+    const bool identical = simulator->Finish(*image, out);
+    if (status == kDone && !identical) {
+      status = kDownloadFailed;
+      outcomes.front().exitStatus = status;
+      outcomes.front().result = "flash differs";
+    }
   }
-  return code;
+  return finish(status, outcomes, facts);
 }
 
 }  // namespace

@@ -2,21 +2,14 @@
 // What the summary says about a flash image: its digest, where it first differs from
 // the image the updater should have written, and an Intel HEX copy for a closer look.
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <ostream>
 #include <string>
 
 #include "image/flash_image.h"
+#include "image/image_digest.h"  // FlashDigest and ForEachStored, shared with cvm6-flash
 
 namespace cvm6 {
-
-// Calls `visit` for every stored byte, in rising address order.
-void ForEachStored(const CFlashImage& image, const std::function<void(std::uint32_t, std::uint8_t)>& visit);
-
-// SHA-256 over the stored bytes in address order, each fed as its 32-bit little-endian
-// address followed by the byte, so that where a byte lies counts as much as its value.
-std::string FlashDigest(const CFlashImage& image);
 
 // The lowest address at which the two differ (stored in one only, or stored in both with
 // different values); nothing when they hold the same bytes at the same addresses.

@@ -54,6 +54,11 @@ class CFlashImage {
   // directory, then Y:\cvm6), the hex files Y:\CVM6\cvm6.H01..H14, the embedded texts.
   // The report says which source it was and every text that could not be read whole.
   ImageLoadReport LoadFirmwareImage(const StatusSink& status);
+  // Fills a new image from the one file a technician chose instead: a list file, whose
+  // relative names are taken from its own folder (see ResolveListEntry), or, when its
+  // first character that is not blank is ":", a single Intel HEX text read at `base`.
+  // A file that cannot be opened is noted in the report as a fault.
+  ImageLoadReport LoadImageFile(const std::string& path, std::uint32_t base, const StatusSink& status);
 
  private:
   struct Page {
@@ -63,6 +68,10 @@ class CFlashImage {
   using BottomTable = std::array<std::unique_ptr<Page>, 256>;
   using MiddleTable = std::array<std::unique_ptr<BottomTable>, 256>;
 
+  // Loads every entry of a list file; names relative to `listPath`'s folder when
+  // `resolveNames`, else as written.
+  void LoadListEntries(CByteStream& list, const std::string& listPath, bool resolveNames, const StatusSink& status,
+                       ImageLoadReport& report);
   const Page* FindPage(std::uint32_t address) const;
   Page& WritablePage(std::uint32_t address);  // made when missing
   // Moves the indexes to the next page that exists, wrapping from the top of the address

@@ -1,5 +1,7 @@
 #include "image/image_load_report.h"
 
+#include <cstdio>
+
 namespace cvm6 {
 
 std::string HexFault::Describe() const {
@@ -18,6 +20,20 @@ std::string HexFault::Describe() const {
     }
   }
   return line != 0 ? "line " + std::to_string(line) + ": " + what : what;
+}
+
+std::string ImageLoadReport::SourceText() const {
+  switch (source) {
+    case ImageSource::kListFile: return "list file " + path;
+    case ImageSource::kDriveY: return "hex files Y:\\CVM6\\cvm6.H01 to .H14";
+    case ImageSource::kEmbedded: return "embedded image";
+    case ImageSource::kHexFile: {
+      char at[24];
+      std::snprintf(at, sizeof at, " at base 0X%05lX", static_cast<unsigned long>(base));
+      return "hex file " + path + at;
+    }
+  }
+  return "";
 }
 
 std::string ImageLoadReport::RefusalText() const {

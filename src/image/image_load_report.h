@@ -3,6 +3,7 @@
 // that source that could not be read whole. A text that read false leaves a firmware
 // the unit cannot run (bytes up to a bad record, a bank missing, two versions mixed), so
 // the Update command refuses such an image before it erases anything.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,8 @@
 
 namespace cvm6 {
 
-enum class ImageSource { kListFile, kDriveY, kEmbedded };
+// kListFile and kHexFile are also what a technician names on cvm6-flash's command line.
+enum class ImageSource { kListFile, kDriveY, kEmbedded, kHexFile };
 
 struct ImageLoadReport {
   struct TextFault {
@@ -19,9 +21,15 @@ struct ImageLoadReport {
   };
 
   ImageSource source = ImageSource::kEmbedded;
+  std::string path;        // the list file or the hex file, as it was opened
+  std::uint32_t base = 0;  // where a single hex file was read (kHexFile)
   std::vector<TextFault> faults;
 
   bool Usable() const { return faults.empty(); }
+  // Where the image came from, for a technician and a log: "list file /srv/fw/cvm6.ini",
+  // "hex file fw.hex at base 0X10000", "hex files Y:\CVM6\cvm6.H01 to .H14",
+  // "embedded image".
+  std::string SourceText() const;
   // One line per faulty text, naming it and saying why, then "Nothing was written to
   // the device."
   std::string RefusalText() const;

@@ -18,6 +18,17 @@ void Show(const StatusSink& status, const std::string& text) {
 
 }  // namespace
 
+void CFlashImage::LoadListEntries(CByteStream& list, const std::string& listPath, bool resolveNames,
+                                  const StatusSink& status, ImageLoadReport& report) {
+  HexFault fault;
+  CListFileReader reader(list);
+  while (const auto entry = reader.Next()) {
+    Show(status, ListEntryStatus(*entry));
+    const std::string path = resolveNames ? ResolveListEntry(listPath, entry->name) : entry->name;
+    if (!LoadHexFile(path, entry->base, &fault)) report.faults.push_back({path, fault});  // loading goes on
+  }
+}
+
 ImageLoadReport CFlashImage::LoadFirmwareImage(const StatusSink& status) {
   ImageLoadReport report;
   // Loads one text and notes it in the report when it could not be read whole.
@@ -27,17 +38,15 @@ ImageLoadReport CFlashImage::LoadFirmwareImage(const StatusSink& status) {
   };
   HexFault fault;
 
-  // First source found wins: a list file, the hex files on Y:, the embedded texts.
-  auto list = CDiskFileStream::Open("cvm6.ini");
-  if (!list) list = CDiskFileStream::Open("Y:\\cvm6\\cvm6.ini");
-  if (list) {
-    report.source = ImageSource::kListFile;
-    CListFileReader reader(*list);
-    while (const auto entry = reader.Next()) {
-      Show(status, ListEntryStatus(*entry));
-      load(LoadHexFile(entry->name, entry->base, &fault), entry->name, fault);  // loading goes on
+  // First source found wins: a list file, the hex files on Y:, the embedded texts. The
+  // names in either list file are relative to the current folder.
+  for (const char* listPath : {"cvm6.ini", "Y:\\cvm6\\cvm6.ini"}) {
+    if (auto list = CDiskFileStream::Open(listPath)) {
+      report.source = ImageSource::kListFile;
+      report.path = listPath;
+      LoadListEntries(*list, listPath, false, status, report);
+      return report;
     }
-    return report;
   }
 
   // Only the first hex file decides: a good H01 means the set on Y: is meant to be used.
@@ -65,6 +74,32 @@ ImageLoadReport CFlashImage::LoadFirmwareImage(const StatusSink& status) {
     load(LoadHexResource(id, static_cast<std::uint32_t>(bank) * kBankSize, &fault), "embedded text " + std::to_string(id),
          fault);
   }
+  return report;
+}
+
+ImageLoadReport CFlashImage::LoadImageFile(const std::string& path, std::uint32_t base, const StatusSink& status) {
+  ImageLoadReport report;
+  report.path = path;
+  auto file = CDiskFileStream::Open(path);
+  // A list file's first word is a file name; an Intel HEX text starts with its first
+  // record (the reader would skip anything before it, but nobody writes a hex file so).
+  std::uint8_t first = ' ';
+  while (file && file->ReadByte(first) && (first == ' ' || first == '\t' || first == '\r' || first == '\n')) {
+  }
+  if (first == ':' || !file) {
+    report.source = ImageSource::kHexFile;
+    report.base = base;
+    HexFault fault;
+    if (!LoadHexFile(path, base, &fault)) report.faults.push_back({path, fault});
+    return report;
+  }
+  report.source = ImageSource::kListFile;
+  file = CDiskFileStream::Open(path);  // from its start again
+  if (!file) {
+    report.faults.push_back({path, HexFault{HexFault::kCannotOpen}});
+    return report;
+  }
+  LoadListEntries(*file, path, true, status, report);
   return report;
 }
 

@@ -73,6 +73,18 @@ std::optional<ListEntry> CListFileReader::Next() {
   return std::nullopt;
 }
 
+std::string ResolveListEntry(const std::string& listPath, const std::string& name) {
+  auto separator = [](char c) { return c == '/' || c == '\\'; };
+  const bool hasDrive = name.size() >= 2 && name[1] == ':' &&
+                        ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
+  if (name.empty() || separator(name[0]) || hasDrive) return name;
+  const auto folderEnd = std::find_if(listPath.rbegin(), listPath.rend(), separator);
+  // "X:cvm6.ini" names the current folder of drive X: its entries lie beside it there.
+  std::size_t keep = static_cast<std::size_t>(listPath.rend() - folderEnd);
+  if (keep == 0 && listPath.size() >= 2 && listPath[1] == ':') keep = 2;
+  return listPath.substr(0, keep) + name;
+}
+
 // The base is what tells the entries apart on the status line, so a long name gives way
 // to it: the name is cut, never the base.
 std::string ListEntryStatus(const ListEntry& entry) {

@@ -46,6 +46,12 @@ class CListFileReader {
 // saturate (they end the list all the same). Nothing if the word is not such a number.
 std::optional<std::uint32_t> ParseListBase(const std::string& word);
 
+// The file an entry names, for a list file at `listPath`: a relative name is taken from
+// the list file's own folder (so a folder of hex files and their list can be moved or
+// named from anywhere), an absolute one ("/srv/fw.hex", "\\fw.hex", "Y:\\fw.hex") as it
+// stands. A list file in the current folder ("cvm6.ini") leaves every name as written.
+std::string ResolveListEntry(const std::string& listPath, const std::string& name);
+
 // "%s 0X%05lx" with the entry's name and base, cut to kMaxStatusText characters by
 // shortening the name; the base stays whole.
 std::string ListEntryStatus(const ListEntry& entry);

@@ -7,6 +7,7 @@
 #include "platform/failure.h"
 #include "platform/firmware_kind.h"
 #include "platform/tick_count.h"
+#include "update/block_plan.h"
 #include "update/control_ids.h"
 #include "update/updater_dlg.h"
 
@@ -14,7 +15,6 @@ namespace cvm6 {
 namespace {
 
 constexpr std::uint8_t kDeviceTypeM6 = 0x45;
-constexpr std::uint32_t kMaxBlock = 246;
 constexpr int kBlockRange = 79;
 constexpr int kTotalRange = 159;
 
@@ -61,7 +61,7 @@ void CUpdaterDlg::OnUpdate() {
     EnableControl(IDC_CLOSE, true);
     return;
   }
-  std::unique_ptr<CFlashImage> image;
+  std::shared_ptr<const CFlashImage> image;
   try {
     try {
       if (m_identified && m_deviceType != kDeviceTypeM6) {
@@ -72,8 +72,8 @@ void CUpdaterDlg::OnUpdate() {
       }
       m_totalProgress.SetRange(0, kTotalRange);
       m_totalProgress.SetPos(0);
-      image = std::make_unique<CFlashImage>();
-      const ImageLoadReport report = image->LoadFirmwareImage([this](const std::string& text) { ShowStatus(text); });
+      ImageLoadReport report;
+      image = LoadImage(report);
       // A text that could not be read whole leaves a firmware the unit cannot run. Nothing
       // has been sent: the window stays as it was, so Update can go again once the
       // files are put right.
@@ -86,7 +86,7 @@ void CUpdaterDlg::OnUpdate() {
       }
       // Erasing the unit and then reporting completion for zero blocks would leave it
       // without firmware while saying all went well.
-      if (image->GetCount() == 0) {
+      if (!image || image->GetCount() == 0) {
         m_result = UpdateResult::kNoImage;
         MessageBoxText(kNoImageText, MsgIcon::Stop);
         EnableControl(IDC_CLOSE, true);
@@ -128,6 +128,12 @@ void CUpdaterDlg::OnUpdate() {
   EndDialog(IDOK);
 }
 
+std::shared_ptr<const CFlashImage> CUpdaterDlg::LoadImage(ImageLoadReport& report) {
+  auto image = std::make_shared<CFlashImage>();
+  report = image->LoadFirmwareImage([this](const std::string& text) { ShowStatus(text); });
+  return image;
+}
+
 bool CUpdaterDlg::ConfirmIdentity() {
   PollFrames(0);  // what happened while the image loaded and the question waited
   if (!m_identityStale) return true;
@@ -145,7 +151,7 @@ bool CUpdaterDlg::ConfirmIdentity() {
   return false;
 }
 
-bool CUpdaterDlg::DownloadTarget(CFlashImage& image, std::uint8_t target) {
+bool CUpdaterDlg::DownloadTarget(const CFlashImage& image, std::uint8_t target) {
   Running downloading(m_downloading);
   m_unitChanged = false;
   m_ridingThrough = false;
@@ -175,18 +181,16 @@ bool CUpdaterDlg::StartDownload(std::uint8_t target) {
   return m_startReplied && m_echoedTarget == target && !m_unitChanged;
 }
 
-bool CUpdaterDlg::SendBlocks(CFlashImage& image) {
+bool CUpdaterDlg::SendBlocks(const CFlashImage& image) {
   std::uint32_t nextAddress = 0, bytesSent = 0;
-  std::uint8_t block[kMaxBlock];
+  std::uint8_t block[kMaxBlockBytes];
   for (;;) {
     PumpMessages();
     PollFrames(0);
     if (m_unitChanged) return false;
-    const std::uint32_t start = image.NextSetAddress(nextAddress - 1);
-    if (start < nextAddress) return true;  // the search wrapped: every stored byte is sent
-    // A block never runs past the top of the address space into address 0.
-    std::uint32_t end = start;
-    while (end - start < kMaxBlock - 1 && end != 0xFFFFFFFF && image.IsSet(end + 1)) ++end;
+    const auto span = NextBlock(image, nextAddress);
+    if (!span) return true;
+    const std::uint32_t start = span->start, end = span->end;
     const std::uint32_t n = end - start + 1;
     for (std::uint32_t i = 0; i < n; ++i) block[i] = image.GetByte(start + i);
 

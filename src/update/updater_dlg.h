@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "image/image_load_report.h"
 #include "net/network_node.h"
 #include "platform/dialog.h"
 #include "update/update_limits.h"
@@ -52,6 +53,11 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   float FirmwareVersion() const { return m_firmwareVersion; }
   bool HasPort() const { return m_port != nullptr; }
 
+  // The image Update writes, and in `report` what loading it came to. The default makes a
+  // new one from the first source found, the status line following the loading; a host
+  // that loaded the image itself (cvm6-flash: once, for all of its units) hands it over.
+  // The image is only read from here on, so units on other threads may share it.
+  virtual std::shared_ptr<const CFlashImage> LoadImage(ImageLoadReport& report);
   // Before a build that carries the synthetic image erases a unit: true to go ahead.
   // The default asks the user; hosts that know better (the simulator) may answer.
   virtual bool ConfirmSyntheticImage();
@@ -111,9 +117,9 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool WaitToSendAgain();
   bool WaitForDevice();
   bool IdentifyDevice();
-  bool DownloadTarget(CFlashImage& image, std::uint8_t target);
+  bool DownloadTarget(const CFlashImage& image, std::uint8_t target);
   bool StartDownload(std::uint8_t target);
-  bool SendBlocks(CFlashImage& image);
+  bool SendBlocks(const CFlashImage& image);
   bool EndDownload();
   [[noreturn]] void FailDownload(const char* text);
   void ShowStatus(const std::string& text);

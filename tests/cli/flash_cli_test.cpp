@@ -12,13 +12,20 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <nlohmann/json.hpp>
 #include <ostream>
+#include <sstream>
 #include <regex>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "image/scratch.h"
+#include "platform/resources.h"
 #include "support/raw_device.h"
 #include "support/time_scale.h"
 
@@ -29,6 +36,12 @@ using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
 constexpr std::uint16_t kStartFlash = 0x15;
+// The whole image is 2,783 round trips: too slow under the sanitizers.
+#ifdef CVM6_FULL_IMAGE_RUNS
+constexpr bool kFullImageRuns = true;
+#else
+constexpr bool kFullImageRuns = false;
+#endif
 constexpr const char* kIncomplete = "The unit's flash is incomplete: run the update again before using the unit.";
 
 // A pseudo-terminal in its normal (cooked) mode, so that ^C typed on it interrupts the
@@ -295,6 +308,275 @@ TEST(FlashCliAgainstOneUnit, ASecondRunFindsTheUnitTheFirstLeftPowered) {
   EXPECT_EQ(first.status, 8) << first.out << first.err;
   EXPECT_EQ(second.status, 0) << second.out << second.err;
   EXPECT_NE(second.out.find("Device: Corvane M6"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace cvm6::test
+
+namespace cvm6::test {
+namespace {
+
+// cvm6-sim in a process of its own: its pseudo-terminal is the port of one unit, and
+// what it printed when it ended (its flash digest among it) is kept.
+class SimProcess {
+ public:
+  explicit SimProcess(const std::vector<std::string>& options) {
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    std::vector<std::string> all{CVM6_SIM_PATH};
+    all.insert(all.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (auto& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    m_pid = fork();
+    if (m_pid == 0) {
+      dup2(out[1], 1);
+      execv(argv[0], argv.data());
+      _exit(122);
+    }
+    close(out[1]);
+    m_out = out[0];
+    char c = 0;
+    while (read(m_out, &c, 1) == 1 && c != '\n') m_port += c;
+  }
+  ~SimProcess() { Finish(); }
+
+  const std::string& Port() const { return m_port; }
+  // Stops the unit (if it has not ended by itself) and returns all it printed after its port.
+  const std::string& Finish() {
+    if (m_pid > 0) {
+      kill(m_pid, SIGTERM);
+      char buffer[4096];
+      for (ssize_t n; (n = read(m_out, buffer, sizeof buffer)) > 0;)
+        m_summary.append(buffer, static_cast<std::size_t>(n));
+      waitpid(m_pid, nullptr, 0);
+      close(m_out);
+      m_pid = -1;
+    }
+    return m_summary;
+  }
+  std::string FlashDigest() {
+    const std::string& text = Finish();
+    std::smatch match;
+    return std::regex_search(text, match, std::regex("flash sha256: ([0-9a-f]{64})")) ? match[1].str() : "";
+  }
+
+ private:
+  pid_t m_pid = -1;
+  int m_out = -1;
+  std::string m_port, m_summary;
+};
+
+// Bank 0 of the embedded image as a hex file of its own.
+std::string WriteBankZero(const ScratchDir& dir) {
+  const auto text = FindBinaryResource(160);
+  if (!text) throw std::runtime_error("no resource 160");
+  return dir.Write("bank0.hex", std::string(text->begin(), text->end())).string();
+}
+
+nlohmann::json ParseResult(const FlashRun& run) {
+  try {
+    return nlohmann::json::parse(run.out);
+  } catch (const nlohmann::json::exception& error) {
+    ADD_FAILURE() << "standard output is not one JSON object: " << error.what();
+    return {};
+  }
+}
+
+// `text` as an extended regular expression that matches it alone.
+std::string Literal(const std::string& text) {
+  std::string pattern;
+  for (const char c : text) {
+    if (std::string_view("[](){}.*+?^$|\\").find(c) != std::string_view::npos) pattern += '\\';
+    pattern += c;
+  }
+  return pattern;
+}
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Four units on four pseudo-terminals at the technician's speed, bank 0 through --image;
+// in the second run the third unit takes block 100 and is unplugged before it answers.
+class FourUnits : public ::testing::TestWithParam<bool> {};
+
+TEST_P(FourUnits, EachEndsOnItsOwnAndTheRunSaysSo) {
+  const bool unplugThird = GetParam();
+  ScratchDir cwd;
+  const std::string image = WriteBankZero(cwd);
+  std::vector<std::unique_ptr<SimProcess>> units;
+  std::vector<std::string> args{"--image", image, "--base", "0", "--json", "--log", "run.log"};
+  for (int i = 0; i < 4; ++i) {
+    std::vector<std::string> options{"--baud", "57600", "--erase-ms", "0", "--updates", "1"};
+    if (unplugThird && i == 2) options.insert(options.end(), {"--close-after-block", "100"});
+    units.push_back(std::make_unique<SimProcess>(options));
+    ASSERT_FALSE(units.back()->Port().empty());
+    args.insert(args.end(), {"--port", units.back()->Port()});
+  }
+  const FlashRun run = RunFlash(args, cwd.path().string(), Tty::kNone, Action::kNothing);
+  SCOPED_TRACE("stdout:\n" + run.out + "\nstderr:\n" + run.err);
+  const auto result = ParseResult(run);
+  const std::string sha = result["image"]["sha256"];
+  EXPECT_EQ(result["image"]["blocks"], 244);
+  EXPECT_EQ(run.status, unplugThird ? 5 : 0);
+  EXPECT_EQ(result["exit_status"], run.status);
+  ASSERT_EQ(result["units"].size(), 4u);
+  const std::string log = ReadText(cwd.path() / "run.log");
+  for (std::size_t i = 0; i < 4; ++i) {
+    const auto& unit = result["units"][i];
+    const std::string port = units[i]->Port();
+    const bool lost = unplugThird && i == 2;
+    EXPECT_EQ(unit["port"], port);
+    EXPECT_EQ(unit["device_type"], 0x45);
+    EXPECT_EQ(unit["result"], lost ? "download failed (port lost)" : "done");
+    EXPECT_EQ(unit["exit_status"], lost ? 5 : 0);
+    EXPECT_EQ(unit["blocks_written"], lost ? 100 : 244);
+    EXPECT_EQ(unit["erase_begun"], true);
+    // The summary table's row and the log's last word on the unit say the same.
+    const std::string row = Literal(port) + " +Corvane M6 +" + Literal(unit["firmware_version"]) + " +" +
+                            Literal(unit["result"]) + " +[0-9.]+\n";
+    EXPECT_TRUE(std::regex_search(run.err, std::regex(row, std::regex::extended))) << row;
+    const std::string logged = "[" + port + "] summary: " + unit["result"].get<std::string>();
+    EXPECT_NE(log.find(logged), std::string::npos) << logged;
+    if (lost) {
+      EXPECT_NE(log.find("[" + port + "] error: Error Sending Data."), std::string::npos);
+    } else {
+      EXPECT_EQ(units[i]->FlashDigest(), sha) << port;
+    }
+  }
+  EXPECT_NE(log.find("SHA-256 " + sha), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(AtOnce, FourUnits, ::testing::Values(false, true),
+                         [](const auto& row) { return row.param ? "OneUnplugged" : "AllDone"; });
+
+// Ctrl-C stops every unit at once, and each says whether its erase had begun: one was
+// writing its blocks, the other never heard its unit announce itself.
+TEST(SeveralUnits, CtrlCStopsAllAndEachSaysWhetherItsEraseHadBegun) {
+  ScratchDir cwd;
+  SmallImage(cwd);
+  SimProcess writing({"--erase-ms", "0", "--write-ms", "50"}), silent({"--no-announce"});
+  const FlashRun run = RunFlash({"--port", writing.Port(), "--port", silent.Port()}, cwd.path().string(), Tty::kNone,
+                                Action::kSigintWhileWriting);
+  SCOPED_TRACE("stdout:\n" + run.out + "\nstderr:\n" + run.err);
+  EXPECT_EQ(run.status, 130);
+  EXPECT_LT(run.ms, Scaled(4000));  // the silent unit's 5 s wait does not hold the run
+  EXPECT_NE(run.err.find("[" + writing.Port() + "] Interrupted.\n[" + writing.Port() + "] " + kIncomplete),
+            std::string::npos);
+  EXPECT_NE(run.err.find("[" + silent.Port() + "] Interrupted.\n[" + silent.Port() +
+                         "] The erase had not begun: the unit's flash is as it was."),
+            std::string::npos);
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(Literal(silent.Port()) + " +- +- +interrupted +[0-9.]+\n")));
+}
+
+// What --dry-run shows for an image, read from its --json object.
+nlohmann::json DryRun(const ScratchDir& cwd, const std::vector<std::string>& imageArgs, int status = 0) {
+  std::vector<std::string> args{"--dry-run", "--json"};
+  args.insert(args.end(), imageArgs.begin(), imageArgs.end());
+  const FlashRun run = RunFlash(args, cwd.path().string(), Tty::kNone, Action::kNothing);
+  EXPECT_EQ(run.status, status) << run.err;
+  return ParseResult(run)["image"];
+}
+
+TEST(FlashCliDryRun, AHexFileAtABaseIsTheImageOfAListFileWithThatEntry) {
+  ScratchDir cwd;
+  SmallImage(cwd);  // fw.hex: 2000 bytes
+  cwd.Write("lists/one.ini", "../fw.hex 1A000\n");
+  const auto fromHex = DryRun(cwd, {"--image", "fw.hex", "--base", "1A000"});
+  const auto fromList = DryRun(cwd, {"--image", "lists/one.ini"});
+  EXPECT_EQ(fromHex["bytes"], 2000);
+  EXPECT_EQ(fromHex["blocks"], 9);  // 2000 bytes in one run: eight of 246 and one of 32
+  EXPECT_EQ(fromHex["sha256"], fromList["sha256"]);
+  EXPECT_EQ(fromHex["bytes"], fromList["bytes"]);
+  EXPECT_EQ(fromHex["source"], "hex file fw.hex at base 0X1A000");
+  EXPECT_EQ(fromList["source"], "list file lists/one.ini");
+  EXPECT_NE(fromHex["sha256"], DryRun(cwd, {"--image", "fw.hex"})["sha256"]);  // the base counts
+}
+
+TEST(FlashCliDryRun, ShowsRangesAndOpensNoPort) {
+  ScratchDir cwd;
+  SmallImage(cwd);
+  const FlashRun run =
+      RunFlash({"--dry-run", "--port", "/dev/cvm6-no-such-port"}, cwd.path().string(), Tty::kNone, Action::kNothing);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_NE(run.out.find("Image: list file cvm6.ini\nBytes: 2000\nBlocks: 9\nSHA-256: "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("Ranges: 1\nRange: 0x02000-0x027CF (2000 bytes)\n"), std::string::npos) << run.out;
+  EXPECT_EQ(run.err, "");
+}
+
+struct DryRunRefusal {
+  const char* name;
+  const char* listFile;  // written as cvm6.ini when not empty; bad.hex is always there
+  std::vector<std::string> args;
+  const char* stderrPattern;
+};
+
+void PrintTo(const DryRunRefusal& row, std::ostream* out) { *out << row.name; }
+
+class FlashCliDryRunRefuses : public ::testing::TestWithParam<DryRunRefusal> {};
+
+TEST_P(FlashCliDryRunRefuses, WithStatusSixAndTheReason) {
+  ScratchDir cwd;
+  if (*GetParam().listFile) cwd.Write("cvm6.ini", GetParam().listFile);
+  // The second record's checksum should be FA.
+  cwd.Write("bad.hex", HexRecord(0, 0, "ok") + ":020010007A7A00\r\n" + kEndRecord);
+  std::vector<std::string> args{"--dry-run"};
+  args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+  const FlashRun run = RunFlash(args, cwd.path().string(), Tty::kNone, Action::kNothing);
+  EXPECT_EQ(run.status, 6);
+  EXPECT_TRUE(std::regex_search(run.err, std::regex(GetParam().stderrPattern, std::regex::extended))) << run.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, FlashCliDryRunRefuses,
+    ::testing::Values(
+        DryRunRefusal{"ABadRecordNamesFileAndLine", "", {"--image", "bad.hex"}, "bad\\.hex, line 2: wrong checksum"},
+        DryRunRefusal{"AMissingFile", "", {"--image", "gone.hex"}, "gone\\.hex, cannot be opened"},
+        // An I/O error while the file is read (its first page is never mapped): refused, no crash.
+        DryRunRefusal{"AFileThatFailsWhileRead", "", {"--image", "/proc/self/mem"},
+                      "could not be read: .*\nNothing was written to the device\\."},
+        DryRunRefusal{"AnEmptyList", "\n", {}, "No firmware image was found"}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// Skipped under the sanitizers, whose builds run every smaller case.
+TEST(FlashCliDryRun, DigestOfTheEmbeddedImageIsTheSimulatorsAfterAFullUpdate) {
+  if (!kFullImageRuns) GTEST_SKIP() << "the whole image is too slow under the sanitizers";
+  ScratchDir cwd;
+  const auto image = DryRun(cwd, {});
+  EXPECT_EQ(image["bytes"], 617256);
+  EXPECT_EQ(image["blocks"], 2783);
+  const FlashRun run =
+      RunFlash({"--simulate", "--erase-ms", "0", "--json"}, cwd.path().string(), Tty::kNone, Action::kNothing);
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::smatch match;
+  ASSERT_TRUE(std::regex_search(run.err, match, std::regex("Simulator: .* SHA-256 ([0-9a-f]{64})\n"))) << run.err;
+  EXPECT_EQ(match[1].str(), image["sha256"].get<std::string>());
+  EXPECT_NE(run.err.find("Verdict: identical"), std::string::npos);
+}
+
+// The transcript of a run stopped by Ctrl-C while the blocks go out.
+TEST(FlashCliLog, AnInterruptedRunsLogEndsWithTheInterrupt) {
+  ScratchDir cwd;
+  cwd.Write("run.log", "an earlier run\n");
+  const FlashRun run = RunFlash({"--simulate", "--erase-ms", "0", "--write-ms", "20", "--log", "run.log", "--trace"},
+                                cwd.path().string(), Tty::kNone, Action::kSigintWhileWriting);
+  EXPECT_EQ(run.status, 130) << run.err;
+  const std::string log = ReadText(cwd.path() / "run.log");
+  std::vector<std::string> lines;
+  std::stringstream in(log);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_GE(lines.size(), 4u) << log;
+  EXPECT_EQ(lines.front(), "an earlier run");
+  EXPECT_TRUE(std::regex_search(lines[1], std::regex("^[0-9-]{10} [0-9:]{8}\\.[0-9]{3} cvm6-flash .* started: ")))
+      << lines[1];
+  EXPECT_NE(log.find("SND: MSG_SYSTEM_DO_START_FLASH_DOWNLOAD"), std::string::npos);  // --trace: every message
+  EXPECT_NE(log.find("interrupt (Ctrl-C or SIGTERM)"), std::string::npos);
+  EXPECT_NE(log.find("summary: interrupted, exit status 130"), std::string::npos);
+  EXPECT_NE(lines.back().find("run interrupted (Ctrl-C): exit status 130"), std::string::npos) << lines.back();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,71 @@ TEST_F(ImageSources, DirectoryOrFifoNamedLikeASourceIsNotOpened) {
   ASSERT_EQ(::mkfifo((m_drive.path() / "cvm6/cvm6.ini").c_str(), 0600), 0);
   EXPECT_EQ(Load(), std::vector<std::string>{"Loading program files"});
   EXPECT_EQ(m_image.GetCount(), kEmbeddedCount);
+}
+
+// The one file a technician names instead of the search: a list file whose names lie
+// beside it, or a single hex file read at the base given.
+class ChosenImage : public ImageSources {
+ protected:
+  std::vector<std::string> LoadFile(const std::string& path, std::uint32_t base = 0) {
+    std::vector<std::string> lines;
+    m_report = m_image.LoadImageFile(path, base, [&](const std::string& line) { lines.push_back(line); });
+    return lines;
+  }
+};
+
+TEST_F(ChosenImage, AListFileElsewhereTakesItsNamesFromItsOwnFolder) {
+  ScratchDir elsewhere;
+  elsewhere.Write("a.hex", Hex(0x0010, "aa"));
+  elsewhere.Write("sub/b.hex", Hex(0x0020, "b"));
+  m_cwd.Write("a.hex", Hex(0x0010, "WRONG"));  // the current folder's file is not the one meant
+  const std::string list = elsewhere.Write("fw.ini", "a.hex 0\nsub/b.hex 10000\n").string();
+  EXPECT_EQ(LoadFile(list), (std::vector<std::string>{"a.hex 0X00000", "sub/b.hex 0X10000"}));
+  EXPECT_EQ(m_report.source, ImageSource::kListFile);
+  EXPECT_EQ(m_report.path, list);
+  EXPECT_EQ(m_report.SourceText(), "list file " + list);
+  EXPECT_TRUE(m_report.Usable());
+  EXPECT_EQ(test::StoredBytes(m_image),
+            (std::map<std::uint32_t, std::uint8_t>{{0x10, 'a'}, {0x11, 'a'}, {0x10020, 'b'}}));
+}
+
+TEST_F(ChosenImage, AHexFileIsReadAtTheBaseGivenAndMatchesTheListFileEntry) {
+  m_cwd.Write("fw.hex", "\r\n  " + Hex(0x0100, "hex!"));  // blank lines before the first record
+  m_cwd.Write("one.ini", "fw.hex 20000\n");
+  LoadFile("fw.hex", 0x20000);
+  EXPECT_EQ(m_report.source, ImageSource::kHexFile);
+  EXPECT_EQ(m_report.SourceText(), "hex file fw.hex at base 0X20000");
+  EXPECT_TRUE(m_report.Usable());
+  CFlashImage fromList;
+  EXPECT_TRUE(fromList.LoadImageFile("one.ini", 0, nullptr).Usable());
+  EXPECT_EQ(test::StoredBytes(m_image), test::StoredBytes(fromList));
+  EXPECT_EQ(m_image.GetByte(0x20100), 'h');
+}
+
+TEST_F(ChosenImage, FaultsNameTheFileAndTheLine) {
+  ScratchDir elsewhere;
+  // The second record's checksum should be FA.
+  elsewhere.Write("bad.hex", Hex(0x0000, "ok", false) + ":020010007A7A00\r\n" + kEndRecord);
+  const std::string list = elsewhere.Write("fw.ini", "bad.hex 0\nmissing.hex 10000\n").string();
+  LoadFile(list);
+  const std::string folder = elsewhere.path().string() + "/";
+  EXPECT_EQ(Faults(), (std::vector<std::string>{folder + "bad.hex: line 2: wrong checksum",
+                                                folder + "missing.hex: cannot be opened"}));
+  LoadFile(folder + "bad.hex");
+  EXPECT_EQ(Faults(), std::vector<std::string>{folder + "bad.hex: line 2: wrong checksum"});
+  LoadFile(folder + "nothing-here");
+  EXPECT_EQ(Faults(), std::vector<std::string>{folder + "nothing-here: cannot be opened"});
+  EXPECT_FALSE(m_report.Usable());
+}
+
+TEST_F(ChosenImage, NothingIsTakenFromTheSearchOrder) {
+  m_cwd.Write("cvm6.ini", "a.hex 0\n");
+  m_cwd.Write("a.hex", Hex(0x0010, "aa"));
+  WriteBankFiles("CVM6");
+  m_cwd.Write("empty.ini", "");
+  LoadFile("empty.ini");
+  EXPECT_EQ(m_image.GetCount(), 0u);
+  EXPECT_TRUE(m_report.Usable());  // an empty list: nothing missing, and nothing to write
 }
 
 TEST(LoadHexFile, ReadErrorOnAnOpenFileThrows) {

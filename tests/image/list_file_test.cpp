@@ -80,5 +80,31 @@ INSTANTIATE_TEST_SUITE_P(Entries, ListStatus,
                                            StatusCase{std::string(72, 'n'), 0x12345, std::string(71, 'n') + " 0X12345"},
                                            StatusCase{std::string(79, 'n'), 0x12345, std::string(71, 'n') + " 0X12345"}));
 
+struct ResolveCase {
+  const char* listPath;
+  const char* name;
+  const char* expected;
+};
+
+class ListEntryPath : public ::testing::TestWithParam<ResolveCase> {};
+
+TEST_P(ListEntryPath, RelativeNamesLieBesideTheListFile) {
+  EXPECT_EQ(ResolveListEntry(GetParam().listPath, GetParam().name), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, ListEntryPath,
+    ::testing::Values(ResolveCase{"cvm6.ini", "fw.hex", "fw.hex"},  // the current folder's list: as written
+                      ResolveCase{"/srv/fw/cvm6.ini", "fw.hex", "/srv/fw/fw.hex"},
+                      ResolveCase{"/srv/fw/cvm6.ini", "bank/fw.hex", "/srv/fw/bank/fw.hex"},
+                      ResolveCase{"../fw/list.ini", "fw.hex", "../fw/fw.hex"},
+                      ResolveCase{"C:\\fw\\cvm6.ini", "fw.hex", "C:\\fw\\fw.hex"},
+                      ResolveCase{"C:cvm6.ini", "fw.hex", "C:fw.hex"},
+                      // Absolute names stand as written.
+                      ResolveCase{"/srv/fw/cvm6.ini", "/opt/fw.hex", "/opt/fw.hex"},
+                      ResolveCase{"/srv/fw/cvm6.ini", "\\fw.hex", "\\fw.hex"},
+                      ResolveCase{"/srv/fw/cvm6.ini", "Y:\\CVM6\\cvm6.H01", "Y:\\CVM6\\cvm6.H01"},
+                      ResolveCase{"/srv/fw/cvm6.ini", "y:fw.hex", "y:fw.hex"}));
+
 }  // namespace
 }  // namespace cvm6

@@ -1,5 +1,5 @@
-// The summary's parts: SHA-256, the flash digest and comparison, the HEX dump, the
-// wire watcher that counts damaged frames a receiver accepts, and the command line.
+// The summary's parts: the flash comparison, the HEX dump, the wire watcher that counts
+// damaged frames a receiver accepts, and the command line.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -7,48 +7,12 @@
 #include "image/byte_stream.h"
 #include "link/crc8.h"
 #include "sim/flash_report.h"
-#include "sim/sha256.h"
 #include "sim/sim_options.h"
 #include "sim/wire_watch.h"
 #include "support/wire.h"
 
 namespace cvm6::test {
 namespace {
-
-std::string Sha(const std::string& text) {
-  CSha256 sha;
-  sha.Update(reinterpret_cast<const std::uint8_t*>(text.data()), text.size());
-  return sha.FinishHex();
-}
-
-TEST(Sha256, KnownVectors) {
-  EXPECT_EQ(Sha(""), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
-  EXPECT_EQ(Sha("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
-  // 56 bytes: the length no longer fits the first block.
-  EXPECT_EQ(Sha("abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq"),
-            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
-  CSha256 million;
-  const std::string chunk(1000, 'a');
-  for (int i = 0; i < 1000; ++i) million.Update(reinterpret_cast<const std::uint8_t*>(chunk.data()), chunk.size());
-  EXPECT_EQ(million.FinishHex(), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
-}
-
-TEST(FlashReport, DigestDependsOnAddressesAndValuesNotOnWritingOrder) {
-  CFlashImage a, b, moved;
-  a.SetByte(0x10, 1);
-  a.SetByte(0x20000, 2);
-  b.SetByte(0x20000, 2);
-  b.SetByte(0x10, 1);
-  moved.SetByte(0x11, 1);
-  moved.SetByte(0x20000, 2);
-  EXPECT_EQ(FlashDigest(a), FlashDigest(b));
-  EXPECT_NE(FlashDigest(a), FlashDigest(moved));
-  // Address 0x10 then byte 1, little-endian, then address 0x20000 and byte 2.
-  CSha256 sha;
-  const std::uint8_t pairs[] = {0x10, 0, 0, 0, 1, 0, 0, 2, 0, 2};
-  sha.Update(pairs, sizeof pairs);
-  EXPECT_EQ(FlashDigest(a), sha.FinishHex());
-}
 
 TEST(FlashReport, FirstDifferenceFindsTheLowestAddress) {
   CFlashImage expected, actual;

@@ -1,4 +1,4 @@
-#include "sim/sha256.h"
+#include "image/sha256.h"
 
 #include <algorithm>
 #include <cstring>

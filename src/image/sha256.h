@@ -1,6 +1,6 @@
 #pragma once
-// SHA-256 (FIPS 180-4), small and self-contained: the simulator's summary names the
-// flash contents by their digest so that two runs can be compared at a glance.
+// SHA-256 (FIPS 180-4), small and self-contained: an image is named by its digest (see
+// image_digest.h), so that what was loaded and what a unit holds compare at a glance.
 #include <array>
 #include <cstddef>
 #include <cstdint>

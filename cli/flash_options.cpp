@@ -1,0 +1,121 @@
+#include "flash_options.h"
+
+#include <CLI/CLI.hpp>
+#include <cstdio>
+#include <set>
+#include <utility>
+
+#include "exit_status.h"
+#include "image/list_file.h"
+
+namespace cvm6 {
+namespace {
+
+constexpr const char* kDescription =
+    "Connects to Corvane M6 units in download mode and writes the firmware image into their flash,\n"
+    "exactly as the updater window's Connect and Update buttons do: one unit per --port, all at once.\n"
+    "The image is --image, else the first found of cvm6.ini in the current folder, Y:\\cvm6\\cvm6.ini,\n"
+    "Y:\\CVM6\\cvm6.H01..H14, the image built into this program.";
+
+// A value that is missing or is the next option reads as a slip, not as a port named "--yes".
+std::string NotAnOption(const std::string& value) {
+  if (value.empty()) return "needs a value";
+  if (value.rfind("--", 0) == 0) return "needs a value, not the option " + value;
+  return "";
+}
+
+int Refuse(const std::string& why) {
+  std::fprintf(stderr, "cvm6-flash: %s\nRun with --help for the options.\n", why.c_str());
+  return kUsage;
+}
+
+}  // namespace
+
+ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
+  // An option that takes a value, given last or followed by another option, is a slip:
+  // said in the technician's words before the parser would name it in its own.
+  const std::pair<const char*, const char*> valued[] = {
+      {"--port", "a port name"}, {"--image", "a file"}, {"--base", "an address"}, {"--log", "a file"}};
+  for (int i = 1; i < argc; ++i)
+    for (const auto& [name, what] : valued)
+      if (std::string(argv[i]) == name &&
+          (i + 1 >= argc || argv[i + 1][0] == '\0' || std::string(argv[i + 1]).rfind("--", 0) == 0))
+        return {std::nullopt, Refuse(std::string(name) + " needs " + what)};
+
+  FlashOptions o;
+  CLI::App app{kDescription, "cvm6-flash"};
+  app.get_formatter()->column_width(26);
+  std::string base;
+  app.add_option("--port", o.ports,
+                 "COM1..COM4 (the first four serial ports) or a device path; give it once per unit\n"
+                 "to update several units at once")
+      ->type_name("NAME")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->take_all()
+      ->check(NotAnOption);
+  app.add_flag("--simulate", o.simulate,
+               "run against the built-in model of the unit on a pseudo-terminal and end with its\n"
+               "verdict on the flash contents; options of cvm6-sim shape the unit (--baud N,\n"
+               "--write-ms N, faults)");
+  app.add_option("--image", o.image,
+                 "the image to write: a list file (its names relative to its own folder) or\n"
+                 "a single Intel HEX file; no question is asked before it is written")
+      ->type_name("PATH")
+      ->check(NotAnOption);
+  app.add_option("--base", base, "where a single hex file is read: hexadecimal as in the list file (default 0)")
+      ->type_name("N");
+  app.add_flag("--dry-run", o.dryRun,
+               "open no port: load the image as an update would and show where it came from, its\n"
+               "bytes, blocks, address ranges and SHA-256");
+  app.add_option("--log", o.logPath,
+                 "append a time-stamped transcript to FILE (for a support case): image, units,\n"
+                 "every status line and message, and with --trace every message sent or received")
+      ->type_name("FILE")
+      ->check(NotAnOption);
+  app.add_flag("--json", o.json,
+               "print one JSON object with the image and every unit's result on standard output at\n"
+               "the end; everything else goes to standard error");
+  app.add_flag("--yes", o.yes,
+               "write the synthetic test image without asking (see --version); the question is\n"
+               "asked on the terminal, and without one the answer is No");
+  app.add_flag("--trace", o.trace, "print every message sent (SND), received (RCV) or dropped (DEL)");
+  app.add_flag("--list-ports", o.listPorts, "list the serial ports this system has");
+  app.add_flag("--version", o.version, "program version and which firmware image is embedded");
+  app.allow_extras();
+  app.footer(kExitStatusText);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& help) {
+    return {std::nullopt, app.exit(help)};
+  } catch (const CLI::ParseError& error) {
+    return {std::nullopt, Refuse(error.what())};
+  }
+
+  const std::vector<std::string> extras = app.remaining();
+  if (!extras.empty()) {
+    if (!o.simulate) return {std::nullopt, Refuse("unknown argument '" + extras.front() + "'")};
+    o.simulatorArgs = extras;
+  }
+  if (o.version || o.listPorts) return {o, kDone};
+  if (!base.empty() && o.image.empty()) return {std::nullopt, Refuse("--base goes with --image, a single hex file")};
+  if (!base.empty()) {
+    // A base at or above 0x100000 would end a list file; the unit's flash lies below it.
+    const auto value = ParseListBase(base);
+    if (!value || *value >= kListEndBase)
+      return {std::nullopt, Refuse("--base needs a hexadecimal address below 100000, not '" + base + "'")};
+    o.base = *value;
+  }
+  std::set<std::string> seen;
+  for (const auto& port : o.ports)
+    if (!seen.insert(port).second) return {std::nullopt, Refuse("--port " + port + " is given twice")};
+  if (o.dryRun && o.simulate) return {std::nullopt, Refuse("--dry-run opens no port: it does not go with --simulate")};
+  if (o.simulate && !o.ports.empty())
+    return {std::nullopt, Refuse("give either --port NAME (once per unit) or --simulate, not both")};
+  if (!o.dryRun && !o.simulate && o.ports.empty())
+    return {std::nullopt, Refuse("give either --port NAME (once per unit) or --simulate, or --dry-run")};
+  return {o, kDone};
+}
+
+}  // namespace cvm6

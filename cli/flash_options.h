@@ -1,0 +1,35 @@
+#pragma once
+// cvm6-flash's command line, read with CLI11: what the technician asked for, checked for
+// sense before anything is opened.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace cvm6 {
+
+struct FlashOptions {
+  std::vector<std::string> ports;  // in the order given: the order of the summary and exit status
+  bool simulate = false;
+  std::vector<std::string> simulatorArgs;  // options of cvm6-sim after --simulate
+  std::string image;                       // --image; empty: the search order
+  std::uint32_t base = 0;                  // --base, for a single hex file
+  bool dryRun = false;
+  std::string logPath;
+  bool json = false;
+  bool yes = false;
+  bool trace = false;
+  bool listPorts = false;
+  bool version = false;
+};
+
+struct ParsedCommandLine {
+  std::optional<FlashOptions> options;  // set when the program is to run
+  int exitStatus = 0;                   // otherwise: 0 after --help, 1 for a bad command line
+};
+
+// Reads argv. --help prints the generated help (with the exit statuses) to standard
+// output; a bad command line prints why, and a pointer to --help, to standard error.
+ParsedCommandLine ParseFlashOptions(int argc, char** argv);
+
+}  // namespace cvm6

@@ -1,0 +1,123 @@
+#include "flash_unit.h"
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+
+#include "exit_status.h"
+#include "flash_log.h"
+#include "platform/failure.h"
+#include "update/control_ids.h"
+
+namespace cvm6 {
+namespace {
+
+constexpr const char* kFlashIncomplete = "The unit's flash is incomplete: run the update again before using the unit.";
+constexpr const char* kUntouched = "The erase had not begun: the unit's flash is as it was.";
+constexpr std::uint8_t kDeviceTypeM6 = 0x45;
+
+}  // namespace
+
+CFlashUnit::CFlashUnit(std::size_t index, const std::string& port, const UnitShared& shared)
+    : m_host(port, index, shared.board, shared.question, shared.log),
+      m_dialog(m_host, shared.simulator, shared.image, shared.report) {
+  m_outcome.port = port;
+  if (shared.trace)
+    m_dialog.SetTraceSink([this](const std::string& line) {
+      std::string text = line;
+      while (!text.empty() && text.back() == '\n') text.pop_back();
+      m_host.Say(text);
+    });
+}
+
+CFlashUnit::~CFlashUnit() { Join(); }
+
+void CFlashUnit::Start() {
+  m_thread = std::thread([this] { Run(); });
+}
+
+void CFlashUnit::Join() {
+  if (m_thread.joinable()) m_thread.join();
+}
+
+void CFlashUnit::Run() {
+  const auto start = std::chrono::steady_clock::now();
+  m_host.Log("unit started on port " + m_outcome.port);
+  int status = kDone;
+  std::string result;
+  bool interrupted = false;
+  try {
+    m_dialog.OnInitDialog();
+    m_dialog.OnConnect();
+    if (m_dialog.Identified()) {
+      char data[96];
+      std::snprintf(data, sizeof data, "device data: type 0x%02X, firmware version %.3f, address %u",
+                    m_dialog.DeviceType(), m_dialog.FirmwareVersion(), m_dialog.DeviceAddress());
+      m_host.Log(data);
+    }
+    if (m_host.Result() == 0 && !m_host.IsControlEnabled(IDC_CONNECT) && m_host.IsControlEnabled(IDC_UPDATE)) {
+      // Asking for an update is choosing the device: a unit of another type is then
+      // refused by the procedure itself.
+      if (m_host.GetListSelection(IDC_DEVICE_LIST) <= 0) m_host.SetListSelection(IDC_DEVICE_LIST, 1);
+      m_dialog.OnUpdate();
+    } else if (m_dialog.Result() == UpdateResult::kNotIdentified) {
+      m_host.Say("The device did not answer the device data request; Update stays disabled.", true);
+    }
+    m_host.FinishLine();
+    status = ExitStatusFor(m_dialog.Result());
+    result = ResultName(m_dialog.Result());
+    if (status == kPortNotOpened) m_host.Say(m_outcome.port + ": " + m_dialog.PortOpenError(), true);
+    if (status == kCancelled) m_host.Say("Cancelled: nothing was written.", true);
+  } catch (const Interrupted&) {
+    m_host.FinishLine();
+    m_host.Say("Interrupted.", true);
+    status = kInterrupted;
+    result = "interrupted";
+    interrupted = true;
+  } catch (const std::exception& error) {
+    // Nothing below is meant to throw past the procedure; whatever does ends this unit
+    // alone, said plainly, never the program and the other units with it.
+    m_host.FinishLine();
+    m_host.Say(std::string("Unexpected failure: ") + error.what(), true);
+    status = kCommunicationError;
+    result = "communication error";
+  }
+  if (status != kDone && m_dialog.EraseRequested())
+    m_host.Say(kFlashIncomplete, true);
+  else if (interrupted)
+    m_host.Say(kUntouched, true);
+  if (status != kDone && m_dialog.PortLost()) result += " (port lost)";
+  try {
+    m_dialog.OnDestroy();
+  } catch (const std::exception&) {
+  }
+  m_outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  Fill(status, result);
+  m_host.Log("unit ended: " + m_outcome.result + ", exit status " + std::to_string(status));
+}
+
+void CFlashUnit::Fill(int exitStatus, const std::string& result) {
+  m_outcome.exitStatus = exitStatus;
+  m_outcome.result = result;
+  m_outcome.eraseBegun = m_dialog.EraseRequested();
+  m_outcome.blocksWritten = m_host.BlocksWritten();
+  m_outcome.rideThroughs = m_host.RideThroughs();
+  if (m_dialog.Identified()) {
+    m_outcome.deviceType = m_dialog.DeviceType();
+    m_outcome.firmwareVersion = m_dialog.FirmwareVersion();
+    m_outcome.deviceName = m_dialog.DeviceType() == kDeviceTypeM6 ? "Corvane M6" : "";
+  }
+  if (exitStatus == kInterrupted)
+    m_outcome.message = m_outcome.eraseBegun ? std::string("Interrupted. ") + kFlashIncomplete
+                                             : std::string("Interrupted. ") + kUntouched;
+  else if (exitStatus == kPortNotOpened)
+    m_outcome.message = m_dialog.PortOpenError();
+  else if (!m_host.Boxes().empty())
+    m_outcome.message = m_host.Boxes().back();
+  else
+    m_outcome.message = m_dialog.StatusText();
+  if (exitStatus != kDone && exitStatus != kInterrupted && m_outcome.eraseBegun)
+    m_outcome.message += std::string(" ") + kFlashIncomplete;
+}
+
+}  // namespace cvm6

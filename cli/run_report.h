@@ -1,0 +1,40 @@
+#pragma once
+// What cvm6-flash reports of a run as a whole: the image it writes (before every update,
+// and all of a --dry-run), the summary table once every unit has ended, and the one JSON
+// object of --json.
+#include <string>
+#include <vector>
+
+#include "image/flash_image.h"
+#include "image/image_load_report.h"
+#include "unit_outcome.h"
+
+namespace cvm6 {
+
+struct ImageFacts {
+  std::string source;  // ImageLoadReport::SourceText
+  std::uint32_t bytes = 0;
+  std::uint32_t blocks = 0;
+  std::string sha256;
+};
+
+ImageFacts DescribeImage(const CFlashImage& image, const ImageLoadReport& report);
+
+// "Image: <source>\nBytes: N\nBlocks: N\nSHA-256: <hex>", and with `withRanges` one line
+// per merged address range ("Range: 0x02000-0x0FFDA (57307 bytes)").
+std::string ImageSummaryText(const ImageFacts& facts, const CFlashImage& image, bool withRanges);
+
+// One row per unit in --port order: port, device, firmware version, result, seconds.
+std::string SummaryTable(const std::vector<UnitOutcome>& units);
+
+// One unit's outcome on one line, for the log: "done, exit status 0, 244 blocks written,
+// erase begun, 11.8 s".
+std::string SummaryLine(const UnitOutcome& unit);
+
+// {"image": {...}, "units": [...], "exit_status": N}, on one line.
+std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& units, int exitStatus);
+
+// 0 when every unit succeeded, else the status of the first that did not, in --port order.
+int RunExitStatus(const std::vector<UnitOutcome>& units);
+
+}  // namespace cvm6

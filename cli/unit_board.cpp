@@ -1,0 +1,173 @@
+#include "unit_board.h"
+
+#include <algorithm>
+
+namespace cvm6 {
+namespace {
+
+// Live lines are redrawn at most this often: four units at 57600 baud finish some forty
+// blocks a second between them, and a terminal need not show each.
+constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
+constexpr int kBarWidth = 20;
+
+std::string Bar(double fraction, int width) {
+  const int filled = std::clamp(static_cast<int>(fraction * width), 0, width);
+  return std::string(static_cast<std::size_t>(filled), '#') +
+         std::string(static_cast<std::size_t>(width - filled), '.');
+}
+
+}  // namespace
+
+CUnitBoard::CUnitBoard(std::FILE* out, std::vector<std::string> ports, bool terminal)
+    : m_out(out), m_terminal(terminal) {
+  for (auto& port : ports) m_rows.push_back(Row{std::move(port), "Waiting", 0, 0, 0});
+}
+
+void CUnitBoard::Print(std::size_t unit, const std::string& text, bool error) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_paused) {
+    m_held.push_back({unit, text, error});
+    return;
+  }
+  Erase();
+  Emit(unit, text, error);
+  Draw();
+}
+
+void CUnitBoard::Emit(std::size_t unit, const std::string& text, bool error) {
+  std::FILE* stream = error ? stderr : m_out;
+  if (m_lineOpen) {
+    std::fputs("\n", m_out);
+    m_lineOpen = false;
+  }
+  if (!Several()) {
+    std::fprintf(stream, "%s\n", text.c_str());
+  } else {
+    // Every line of a message carries its port: lines of other units may come between.
+    std::size_t begin = 0;
+    while (begin < text.size()) {
+      std::size_t end = text.find('\n', begin);
+      if (end == std::string::npos) end = text.size();
+      if (end > begin)  // a blank line with a port in front only pulls the units' lines apart
+        std::fprintf(stream, "[%s] %.*s\n", m_rows[unit].port.c_str(), static_cast<int>(end - begin),
+                     text.data() + begin);
+      begin = end + 1;
+    }
+  }
+  std::fflush(stream);
+  if (stream != m_out) std::fflush(m_out);
+}
+
+void CUnitBoard::Status(std::size_t unit, const std::string& text) {
+  std::string line = text;
+  while (!line.empty() && line.back() == '\n') line.pop_back();
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_rows[unit].status = line;
+  if (Live()) {
+    if (!m_paused) {
+      Erase();
+      Draw();
+    }
+  } else if (m_paused) {
+    m_held.push_back({unit, line, false});
+  } else {
+    Emit(unit, line, false);
+  }
+}
+
+void CUnitBoard::Progress(std::size_t unit, std::uint32_t sent, std::uint32_t total, double rate) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  Row& row = m_rows[unit];
+  row.sent = sent;
+  row.total = total;
+  row.rate = rate;
+  if (!m_terminal || m_paused || total == 0) return;
+  if (Several()) {
+    if (!Live()) return;
+    const auto now = std::chrono::steady_clock::now();
+    if (now - m_lastDraw < kRedrawInterval && sent != total) return;
+    Erase();
+    Draw();
+    return;
+  }
+  // One unit: the progress line is rewritten in place until its pass ends.
+  const double fraction = static_cast<double>(sent) / total;
+  const double eta = rate > 0 ? (total - sent) / rate : 0;
+  std::fprintf(m_out, "\r%s [%s] %3d%% %u/%u bytes %.1f KiB/s ETA %ds ", row.status.c_str(), Bar(fraction, 30).c_str(),
+               static_cast<int>(fraction * 100), sent, total, rate / 1024, static_cast<int>(eta));
+  std::fflush(m_out);
+  m_lineOpen = true;
+}
+
+void CUnitBoard::EndProgress(std::size_t) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (!m_lineOpen) return;
+  std::fputs("\n", m_out);
+  std::fflush(m_out);
+  m_lineOpen = false;
+}
+
+void CUnitBoard::Pause() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  if (m_lineOpen) {
+    std::fputs("\n", m_out);
+    m_lineOpen = false;
+  }
+  Erase();
+  std::fflush(m_out);
+  m_paused = true;
+}
+
+void CUnitBoard::Resume() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_paused = false;
+  for (const Held& held : m_held) Emit(held.unit, held.text, held.error);
+  m_held.clear();
+  Draw();
+}
+
+void CUnitBoard::Close() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_paused = false;
+  for (const Held& held : m_held) Emit(held.unit, held.text, held.error);
+  m_held.clear();
+  if (m_lineOpen) {
+    std::fputs("\n", m_out);
+    m_lineOpen = false;
+  }
+  if (Live()) {
+    Erase();
+    Draw();
+  }
+  m_drawn = 0;  // the last picture stays; what follows goes below it
+  m_closed = true;
+  std::fflush(m_out);
+}
+
+void CUnitBoard::Erase() {
+  if (m_drawn == 0) return;
+  // Up to the first live line, and everything from there down goes.
+  std::fprintf(m_out, "\x1b[%dA\r\x1b[J", m_drawn);
+  m_drawn = 0;
+}
+
+void CUnitBoard::Draw() {
+  if (!Live() || m_paused) return;
+  for (const Row& row : m_rows) std::fprintf(m_out, "\x1b[2K%s\n", RowText(row).c_str());
+  m_drawn = static_cast<int>(m_rows.size());
+  m_lastDraw = std::chrono::steady_clock::now();
+  std::fflush(m_out);
+}
+
+std::string CUnitBoard::RowText(const Row& row) const {
+  std::size_t width = 0;
+  for (const Row& other : m_rows) width = std::max(width, other.port.size());
+  const double fraction = row.total ? static_cast<double>(row.sent) / row.total : 0;
+  std::string status = row.status.substr(0, 32);
+  char text[256];
+  std::snprintf(text, sizeof text, "%-*s  %-32s [%s] %3d%% %7.1f KiB/s", static_cast<int>(width), row.port.c_str(),
+                status.c_str(), Bar(fraction, kBarWidth).c_str(), static_cast<int>(fraction * 100), row.rate / 1024);
+  return text;
+}
+
+}  // namespace cvm6

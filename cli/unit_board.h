@@ -1,0 +1,74 @@
+#pragma once
+// What the technician sees of cvm6-flash's units: the one screen they share. One unit
+// prints as it always has (its lines as they come, a live progress line on a terminal).
+// Several units on a terminal get one live line each (port, status, bar, percent, rate),
+// kept at the bottom while their messages scroll above it, "[port] " in front; without a
+// terminal every line carries its port instead and nothing is redrawn.
+//
+// Threading rule: each unit's thread calls in with its own index; one lock of the board's
+// own keeps lines whole and the live lines in order. Nothing here waits for anything but
+// that lock and the terminal's write.
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace cvm6 {
+
+class CUnitBoard {
+ public:
+  // `out`: where the run's output goes (standard output; standard error under --json).
+  // `ports`: the units, in --port order. `terminal`: whether `out` is one.
+  CUnitBoard(std::FILE* out, std::vector<std::string> ports, bool terminal);
+
+  // Whole lines of `unit`, to standard error when `error` is set.
+  void Print(std::size_t unit, const std::string& text, bool error = false);
+  // The unit's status text changed ("Erasing Digital Board Memory."): a line of its own
+  // for one unit or without a terminal, the live line's status with several on one.
+  void Status(std::size_t unit, const std::string& text);
+  // The unit's block pass went on: bytes sent of total, at `rate` bytes a second.
+  void Progress(std::size_t unit, std::uint32_t sent, std::uint32_t total, double rate);
+  // The unit's block pass is over (or was cut short): one unit's live line ends.
+  void EndProgress(std::size_t unit);
+  // While a question waits on the terminal nothing is drawn or printed; what came
+  // meanwhile follows once it is answered.
+  void Pause();
+  void Resume();
+  // Every unit has ended: the live lines are drawn a last time and left as they are.
+  void Close();
+
+  bool Several() const { return m_rows.size() > 1; }
+
+ private:
+  struct Row {
+    std::string port;
+    std::string status;
+    std::uint32_t sent = 0, total = 0;
+    double rate = 0;
+  };
+  bool Live() const { return m_terminal && Several() && !m_closed; }
+  void Emit(std::size_t unit, const std::string& text, bool error);  // under the lock
+  void Erase();
+  void Draw();
+  std::string RowText(const Row& row) const;
+
+  std::mutex m_lock;
+  std::FILE* m_out;
+  const bool m_terminal;
+  std::vector<Row> m_rows;
+  int m_drawn = 0;          // live lines on the screen below the scrolled output
+  bool m_lineOpen = false;  // one unit: its progress line waits for its end
+  bool m_paused = false;
+  bool m_closed = false;
+  struct Held {
+    std::size_t unit;
+    std::string text;
+    bool error;
+  };
+  std::vector<Held> m_held;
+  std::chrono::steady_clock::time_point m_lastDraw{};
+};
+
+}  // namespace cvm6

@@ -1,0 +1,24 @@
+#pragma once
+// What one unit's run came to: the row of the summary table, the unit's part of the
+// --json result and of the log's last lines.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace cvm6 {
+
+struct UnitOutcome {
+  std::string port;
+  std::optional<std::uint8_t> deviceType;  // from the device data reply
+  std::string deviceName;                  // "Corvane M6", or "" when not one
+  std::optional<float> firmwareVersion;
+  std::string result;  // ResultName, "interrupted", or "flash differs" (--simulate)
+  int exitStatus = 0;
+  std::string message;  // the last thing the unit's run said: "Update Complete", a failure
+  double seconds = 0;
+  std::uint32_t blocksWritten = 0;
+  std::uint32_t rideThroughs = 0;
+  bool eraseBegun = false;  // the erase request went out: the flash is not as it was
+};
+
+}  // namespace cvm6

@@ -1,0 +1,348 @@
+// The parts of cvm6-flash that a run is reported through: its command line, the exit
+// status of several units, the summary table, the --json object, the --log transcript
+// written from several threads, and the shared screen without a terminal.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "exit_status.h"
+#include "flash_log.h"
+#include "flash_options.h"
+#include "image/flash_image.h"
+#include "image/scratch.h"
+#include "run_report.h"
+#include "unit_board.h"
+
+namespace cvm6::test {
+namespace {
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::stringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// --- command line -----------------------------------------------------------------
+
+struct OptionCase {
+  const char* name;
+  std::vector<std::string> args;
+  int status;                          // when the program is not to run
+  void (*check)(const FlashOptions&);  // when it is
+};
+
+void PrintTo(const OptionCase& row, std::ostream* out) { *out << row.name; }
+
+class FlashOptionsTable : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(FlashOptionsTable, ReadsOrRefuses) {
+  std::vector<std::string> all{"cvm6-flash"};
+  all.insert(all.end(), GetParam().args.begin(), GetParam().args.end());
+  std::vector<char*> argv;
+  for (auto& arg : all) argv.push_back(arg.data());
+  const ParsedCommandLine parsed = ParseFlashOptions(static_cast<int>(argv.size()), argv.data());
+  if (GetParam().check) {
+    ASSERT_TRUE(parsed.options) << "refused with status " << parsed.exitStatus;
+    GetParam().check(*parsed.options);
+  } else {
+    EXPECT_FALSE(parsed.options);
+    EXPECT_EQ(parsed.exitStatus, GetParam().status);
+  }
+}
+
+const OptionCase kOptionCases[] = {
+    {"SeveralPortsKeepTheirOrder",
+     {"--port", "/dev/ttyUSB1", "--port", "COM1", "--port", "/dev/ttyUSB0"},
+     0,
+     [](const FlashOptions& o) {
+       EXPECT_EQ(o.ports, (std::vector<std::string>{"/dev/ttyUSB1", "COM1", "/dev/ttyUSB0"}));
+     }},
+    {"APortTwiceIsRefused", {"--port", "COM1", "--port", "COM2", "--port", "COM1"}, 1, nullptr},
+    {"DryRunNeedsNoPort", {"--dry-run"}, 0, [](const FlashOptions& o) { EXPECT_TRUE(o.dryRun); }},
+    {"DryRunDoesNotSimulate", {"--dry-run", "--simulate"}, 1, nullptr},
+    {"PortAndSimulateAreRefused", {"--port", "COM1", "--simulate"}, 1, nullptr},
+    {"NothingToDoIsRefused", {}, 1, nullptr},
+    {"BaseIsHexadecimal",
+     {"--image", "fw.hex", "--base", "1A000", "--dry-run"},
+     0,
+     [](const FlashOptions& o) {
+       EXPECT_EQ(o.image, "fw.hex");
+       EXPECT_EQ(o.base, 0x1A000u);
+     }},
+    {"BaseTakesA0xPrefix",
+     {"--image", "fw.hex", "--base", "0x10000", "--dry-run"},
+     0,
+     [](const FlashOptions& o) { EXPECT_EQ(o.base, 0x10000u); }},
+    {"BaseAtTheListsEndIsRefused", {"--image", "fw.hex", "--base", "100000", "--dry-run"}, 1, nullptr},
+    {"BaseThatIsNoNumberIsRefused", {"--image", "fw.hex", "--base", "bank1", "--dry-run"}, 1, nullptr},
+    {"BaseWithoutImageIsRefused", {"--base", "10000", "--dry-run"}, 1, nullptr},
+    {"ImageWithoutAPathIsRefused", {"--dry-run", "--image"}, 1, nullptr},
+    {"LogFollowedByAnOptionIsRefused", {"--port", "COM1", "--log", "--json"}, 1, nullptr},
+    {"SimulatorOptionsFollowSimulate",
+     {"--simulate", "--baud", "57600", "--erase-ms", "0", "--json"},
+     0,
+     [](const FlashOptions& o) {
+       EXPECT_TRUE(o.json);
+       EXPECT_EQ(o.simulatorArgs, (std::vector<std::string>{"--baud", "57600", "--erase-ms", "0"}));
+     }},
+    {"UnknownOptionsWithAPortAreRefused", {"--port", "COM1", "--baud", "57600"}, 1, nullptr},
+    {"HelpEndsTheRunWithZero", {"--help"}, 0, nullptr},
+    {"EverythingAtOnce",
+     {"--port", "COM3", "--image", "fw/cvm6.ini", "--log", "run.log", "--json", "--trace", "--yes"},
+     0,
+     [](const FlashOptions& o) {
+       EXPECT_EQ(o.ports, std::vector<std::string>{"COM3"});
+       EXPECT_EQ(o.logPath, "run.log");
+       EXPECT_TRUE(o.json && o.trace && o.yes);
+       EXPECT_FALSE(o.dryRun || o.simulate);
+     }},
+};
+
+INSTANTIATE_TEST_SUITE_P(CommandLines, FlashOptionsTable, ::testing::ValuesIn(kOptionCases),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// --- outcomes of several units -----------------------------------------------------------
+
+UnitOutcome Unit(const std::string& port, int status, const std::string& result) {
+  UnitOutcome unit;
+  unit.port = port;
+  unit.exitStatus = status;
+  unit.result = result;
+  return unit;
+}
+
+TEST(RunOutcome, ExitStatusIsTheFirstFailedUnitInPortOrder) {
+  EXPECT_EQ(RunExitStatus({}), 0);
+  EXPECT_EQ(RunExitStatus({Unit("a", 0, "done"), Unit("b", 0, "done")}), 0);
+  EXPECT_EQ(RunExitStatus({Unit("a", 0, "done"), Unit("b", 5, "download failed"), Unit("c", 3, "x")}), 5);
+  EXPECT_EQ(RunExitStatus({Unit("a", 130, "interrupted"), Unit("b", 0, "done")}), 130);
+}
+
+TEST(RunOutcome, EveryResultOfTheProcedureHasItsDocumentedStatus) {
+  // Scripts act on these numbers: they may not drift.
+  const std::pair<UpdateResult, int> table[] = {
+      {UpdateResult::kDone, 0},           {UpdateResult::kPortNotOpened, 2},
+      {UpdateResult::kPortUnusable, 2},   {UpdateResult::kDeviceNotFound, 3},
+      {UpdateResult::kNotIdentified, 3},  {UpdateResult::kWrongDevice, 4},
+      {UpdateResult::kDownloadFailed, 5}, {UpdateResult::kNoImage, 6},
+      {UpdateResult::kImageRefused, 6},   {UpdateResult::kCommunicationError, 7},
+      {UpdateResult::kCancelled, 8},      {UpdateResult::kNone, 7},
+      {UpdateResult::kConnected, 7}};
+  for (const auto& [result, status] : table) EXPECT_EQ(ExitStatusFor(result), status) << ResultName(result);
+}
+
+std::vector<UnitOutcome> FourUnits() {
+  std::vector<UnitOutcome> units;
+  for (int i = 0; i < 4; ++i) {
+    UnitOutcome unit = Unit("/dev/ttyUSB" + std::to_string(i), 0, "done");
+    unit.deviceType = 0x45;
+    unit.deviceName = "Corvane M6";
+    unit.firmwareVersion = 1.023f;
+    unit.seconds = 11.84 + i;
+    unit.blocksWritten = 244;
+    unit.eraseBegun = true;
+    units.push_back(unit);
+  }
+  units[2].exitStatus = 5;
+  units[2].result = "download failed (port lost)";
+  units[2].blocksWritten = 100;
+  units[3] = Unit("/dev/ttyS9", 3, "device not found");  // never answered: no device data
+  return units;
+}
+
+TEST(RunOutcome, SummaryTableHasOneAlignedRowPerUnit) {
+  const auto lines = Lines(SummaryTable(FourUnits()));
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0].rfind("Port ", 0), 0u);
+  EXPECT_EQ(lines[3].rfind("/dev/ttyUSB2  Corvane M6  1.023     download failed (port lost)", 0), 0u) << lines[3];
+  EXPECT_TRUE(std::regex_search(lines[3], std::regex(" 13\\.8$"))) << lines[3];
+  EXPECT_TRUE(std::regex_search(lines[4], std::regex("^/dev/ttyS9 +- +- +device not found +0\\.0$"))) << lines[4];
+  for (const auto& line : lines) EXPECT_EQ(line.size(), lines[0].size()) << line;  // seconds right-aligned
+}
+
+TEST(RunOutcome, JsonCarriesTheImageAndEveryUnit) {
+  const ImageFacts facts{"hex file fw.hex at base 0X00000", 54911, 244, std::string(64, 'a')};
+  auto units = FourUnits();
+  units[0].port = "/dev/tty\xff";  // not UTF-8: replaced, never an exception
+  const auto json = nlohmann::json::parse(JsonResult(facts, units, 5));
+  EXPECT_EQ(json["exit_status"], 5);
+  EXPECT_EQ(json["image"]["source"], facts.source);
+  EXPECT_EQ(json["image"]["bytes"], 54911);
+  EXPECT_EQ(json["image"]["blocks"], 244);
+  EXPECT_EQ(json["image"]["sha256"], facts.sha256);
+  ASSERT_EQ(json["units"].size(), 4u);
+  EXPECT_EQ(json["units"][0]["port"], "/dev/tty\xef\xbf\xbd");
+  EXPECT_EQ(json["units"][2]["result"], "download failed (port lost)");
+  EXPECT_EQ(json["units"][2]["exit_status"], 5);
+  EXPECT_EQ(json["units"][2]["blocks_written"], 100);
+  EXPECT_EQ(json["units"][2]["device_type"], 0x45);
+  EXPECT_EQ(json["units"][2]["firmware_version"], "1.023");
+  EXPECT_DOUBLE_EQ(json["units"][2]["seconds"].get<double>(), 13.84);
+  EXPECT_TRUE(json["units"][3]["device_type"].is_null());
+  EXPECT_TRUE(json["units"][3]["firmware_version"].is_null());
+}
+
+TEST(RunOutcome, ImageSummaryMergesRangesAndCountsBlocks) {
+  CFlashImage image;
+  for (std::uint32_t a = 0x2100; a < 0x2200; ++a) image.SetByte(a, 1);
+  for (std::uint32_t a = 0x2000; a < 0x2100; ++a) image.SetByte(a, 2);
+  image.SetByte(0x10000, 3);
+  ImageLoadReport report;
+  const ImageFacts facts = DescribeImage(image, report);
+  EXPECT_EQ(facts.bytes, 513u);
+  EXPECT_EQ(facts.blocks, 4u);  // 512 bytes in blocks of 246, 246 and 20, then the lone byte
+  const auto lines = Lines(ImageSummaryText(facts, image, true));
+  EXPECT_EQ(lines, (std::vector<std::string>{"Image: embedded image", "Bytes: 513", "Blocks: 4",
+                                             "SHA-256: " + facts.sha256, "Ranges: 2",
+                                             "Range: 0x02000-0x021FF (512 bytes)", "Range: 0x10000-0x10000 (1 byte)"}));
+  EXPECT_EQ(Lines(ImageSummaryText(facts, image, false)).size(), 4u);
+}
+
+// --- the transcript ---------------------------------------------------------------------
+
+TEST(FlashLog, LinesFromSeveralThreadsStayWholeAndStampedToTheMillisecond) {
+  ScratchDir dir;
+  const auto path = dir.Write("run.log", "earlier run\n");  // appended to, never replaced
+  {
+    std::string error;
+    auto log = CFlashLog::Open(path.string(), error);
+    ASSERT_TRUE(log) << error;
+    std::vector<std::thread> units;
+    for (int unit = 0; unit < 4; ++unit)
+      units.emplace_back([&log, unit] {
+        for (int i = 0; i < 200; ++i)
+          log->Write("COM" + std::to_string(unit), "status: Updating Digital Board. " + std::to_string(i));
+      });
+    for (auto& thread : units) thread.join();
+    log->Write("two lines\n\nin one text");
+  }
+  const auto lines = Lines(ReadFile(path));
+  ASSERT_EQ(lines.size(), 1u + 800u + 2u);
+  EXPECT_EQ(lines.front(), "earlier run");
+  const std::regex unitLine(
+      "^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} \\[COM[0-3]\\] status: Updating Digital Board\\. \\d+$");
+  for (std::size_t i = 1; i <= 800; ++i) EXPECT_TRUE(std::regex_match(lines[i], unitLine)) << lines[i];
+  EXPECT_TRUE(std::regex_match(lines[801], std::regex("^\\S+ \\S+ two lines$"))) << lines[801];
+  EXPECT_TRUE(std::regex_match(lines[802], std::regex("^\\S+ \\S+ in one text$"))) << lines[802];
+}
+
+TEST(FlashLog, AFileThatCannotBeMadeGivesTheSystemsReason) {
+  ScratchDir dir;
+  std::string error;
+  EXPECT_FALSE(CFlashLog::Open((dir.path() / "no-such-folder" / "run.log").string(), error));
+  EXPECT_FALSE(error.empty());
+}
+
+// --- the shared screen without a terminal -------------------------------------------------
+
+TEST(UnitBoard, WithoutATerminalEveryLineOfSeveralUnitsNamesItsPort) {
+  ScratchDir dir;
+  const auto path = dir.path() / "out.txt";
+  std::FILE* out = std::fopen(path.string().c_str(), "wb");
+  ASSERT_TRUE(out);
+  {
+    CUnitBoard board(out, {"COM1", "COM2"}, false);
+    board.Status(0, "Erasing Digital Board Memory.");
+    board.Progress(1, 100, 1000, 5000);  // no live lines without a terminal
+    board.Pause();                       // a question waits: the lines come after it
+    board.Print(1, "Update Complete!\n\nYou should now perform a hard reset.");
+    board.Status(0, "Updating Digital Board.\n");
+    EXPECT_EQ(ReadFile(path), "[COM1] Erasing Digital Board Memory.\n");  // nothing more while paused
+    board.Resume();
+    board.Close();
+  }
+  std::fclose(out);
+  EXPECT_EQ(
+      Lines(ReadFile(path)),
+      (std::vector<std::string>{"[COM1] Erasing Digital Board Memory.", "[COM2] Update Complete!",
+                                "[COM2] You should now perform a hard reset.", "[COM1] Updating Digital Board."}));
+}
+
+// The screen a terminal shows for `output`, as far as the board's cursor movements go:
+// "\r", "\n", ESC [ n A (up n lines), ESC [ J (erase to the end), ESC [ 2K (erase line).
+std::vector<std::string> Screen(const std::string& output) {
+  std::vector<std::string> lines{""};
+  std::size_t row = 0, column = 0;
+  for (std::size_t i = 0; i < output.size(); ++i) {
+    const char c = output[i];
+    if (c == '\x1b' && i + 1 < output.size() && output[i + 1] == '[') {
+      std::size_t end = i + 2;
+      while (end < output.size() && std::isdigit(static_cast<unsigned char>(output[end]))) ++end;
+      const int n = end > i + 2 ? std::stoi(output.substr(i + 2, end - i - 2)) : 0;
+      if (output[end] == 'A') row -= std::min<std::size_t>(row, static_cast<std::size_t>(n));
+      if (output[end] == 'J') lines.resize(row + 1), lines[row].resize(column);
+      if (output[end] == 'K') lines[row].clear();
+      i = end;
+    } else if (c == '\r') {
+      column = 0;
+    } else if (c == '\n') {
+      if (++row == lines.size()) lines.emplace_back();
+      column = 0;
+    } else {
+      std::string& line = lines[row];
+      if (line.size() <= column) line.resize(column + 1, ' ');
+      line[column++] = c;
+    }
+  }
+  if (lines.back().empty()) lines.pop_back();
+  return lines;
+}
+
+TEST(UnitBoard, OnATerminalMessagesScrollAboveOneLiveLinePerUnit) {
+  ScratchDir dir;
+  const auto path = dir.path() / "out.txt";
+  std::FILE* out = std::fopen(path.string().c_str(), "wb");
+  ASSERT_TRUE(out);
+  {
+    CUnitBoard board(out, {"COM1", "/dev/ttyUSB0"}, true);
+    board.Status(0, "Updating Digital Board.");
+    board.Status(1, "Erasing Digital Board Memory.");
+    board.Print(1, "link lost at block 3, carried on after 120 ms");
+    board.Progress(0, 250, 1000, 2048);
+    board.Progress(1, 1000, 1000, 1024);  // a pass that ends is always drawn
+    board.Print(0, "Block pass: 5 blocks, 1000 bytes in 1.000 s");
+    board.Close();
+  }
+  std::fclose(out);
+  EXPECT_EQ(Screen(ReadFile(path)),
+            (std::vector<std::string>{
+                "[/dev/ttyUSB0] link lost at block 3, carried on after 120 ms",
+                "[COM1] Block pass: 5 blocks, 1000 bytes in 1.000 s",
+                "COM1          Updating Digital Board.          [#####...............]  25%     2.0 KiB/s",
+                "/dev/ttyUSB0  Erasing Digital Board Memory.    [####################] 100%     1.0 KiB/s"}));
+}
+
+TEST(UnitBoard, OneUnitPrintsItsLinesAsTheyCome) {
+  ScratchDir dir;
+  const auto path = dir.path() / "out.txt";
+  std::FILE* out = std::fopen(path.string().c_str(), "wb");
+  ASSERT_TRUE(out);
+  {
+    CUnitBoard board(out, {"/dev/ttyUSB0"}, false);
+    board.Status(0, "Erasing Digital Board Memory.");
+    board.Print(0, "Device: Corvane M6");
+    board.Close();
+  }
+  std::fclose(out);
+  EXPECT_EQ(ReadFile(path), "Erasing Digital Board Memory.\nDevice: Corvane M6\n");
+}
+
+}  // namespace
+}  // namespace cvm6::test
