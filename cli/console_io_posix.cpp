@@ -6,41 +6,31 @@
 #include <poll.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "console_io.h"
+#include "interrupt_wakes.h"
 
 namespace cvm6 {
 namespace {
 
-std::atomic<bool> g_requested{false};
 int g_interruptPipe[2] = {-1, -1};
-std::mutex g_wakesLock;
-std::vector<const std::function<void()>*> g_wakes;
-
-void RunWakes() {
-  std::lock_guard<std::mutex> guard(g_wakesLock);
-  for (const auto* wake : g_wakes) (*wake)();
-}
-
 void SignalThread(sigset_t signals) {
   for (;;) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
-    if (g_requested.exchange(true)) {
+    if (!MarkInterrupted()) {
       static const char kAgain[] = "\nInterrupted again: leaving at once.\n";
       (void)!write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
       _exit(130);
     }
     const char byte = 1;
     (void)!write(g_interruptPipe[1], &byte, 1);
-    RunWakes();
+    RunInterruptWakes();
   }
 }
 
@@ -68,19 +58,6 @@ void InstallInterruptHandling() {
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::thread(SignalThread, signals).detach();
   });
-}
-
-bool InterruptRequested() { return g_requested.load(); }
-
-CInterruptWake::CInterruptWake(std::function<void()> wake) : m_wake(std::move(wake)) {
-  std::lock_guard<std::mutex> guard(g_wakesLock);
-  if (g_requested.load()) m_wake();
-  g_wakes.push_back(&m_wake);
-}
-
-CInterruptWake::~CInterruptWake() {
-  std::lock_guard<std::mutex> guard(g_wakesLock);
-  std::erase(g_wakes, &m_wake);
 }
 
 TerminalAnswer AskOnTerminal(const std::string& question) {

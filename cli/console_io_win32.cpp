@@ -5,35 +5,25 @@
 // reset: once set, it stays so.
 #include <windows.h>
 
-#include <atomic>
 #include <mutex>
-#include <vector>
 
 #include "console_io.h"
+#include "interrupt_wakes.h"
 
 namespace cvm6 {
 namespace {
 
-std::atomic<bool> g_requested{false};
 HANDLE g_interruptEvent = nullptr;
-std::mutex g_wakesLock;
-std::vector<const std::function<void()>*> g_wakes;
-
-void RunWakes() {
-  std::lock_guard<std::mutex> guard(g_wakesLock);
-  for (const auto* wake : g_wakes) (*wake)();
-}
-
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-  if (g_requested.exchange(true)) {
+  if (!MarkInterrupted()) {
     static const char kAgain[] = "\nInterrupted again: leaving at once.\n";
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_ERROR_HANDLE), kAgain, sizeof kAgain - 1, &written, nullptr);
     ExitProcess(130);
   }
   if (g_interruptEvent) SetEvent(g_interruptEvent);
-  RunWakes();
+  RunInterruptWakes();
   return TRUE;  // handled: the procedure ends itself, the unit's link and port cleanly
 }
 
@@ -83,19 +73,6 @@ void InstallInterruptHandling() {
     g_interruptEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
   });
-}
-
-bool InterruptRequested() { return g_requested.load(); }
-
-CInterruptWake::CInterruptWake(std::function<void()> wake) : m_wake(std::move(wake)) {
-  std::lock_guard<std::mutex> guard(g_wakesLock);
-  if (g_requested.load()) m_wake();
-  g_wakes.push_back(&m_wake);
-}
-
-CInterruptWake::~CInterruptWake() {
-  std::lock_guard<std::mutex> guard(g_wakesLock);
-  std::erase(g_wakes, &m_wake);
 }
 
 TerminalAnswer AskOnTerminal(const std::string& question) {
