@@ -1,5 +1,6 @@
 // The parts of the window that need no window: the list items of the dialog resource,
-// read from bytes that may be damaged, and the ports added after the template's.
+// read from bytes that may be damaged, the ports added after the template's, and what
+// the manifest asks of Windows.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -8,6 +9,9 @@
 
 #include "win32app/dialog_init.h"
 #include "win32app/port_choices.h"
+#include "win32app/wide_text.h"
+
+#include <cwctype>
 
 namespace cvm6::test {
 namespace {
@@ -70,6 +74,30 @@ TEST(PortChoices, OtherRegisteredPortsFollowEachOnceWhateverTheirCase) {
       {"", "\\Device\\Broken"},      {"COM12", "\\Device\\BthModem0"}, {"Com5", "\\Device\\VCP1"}};
   EXPECT_EQ(PortsToAdd(listed, found), (std::vector<std::string>{"COM5", "COM12"}));
   EXPECT_TRUE(PortsToAdd(listed, {}).empty());
+}
+
+}  // namespace
+}  // namespace cvm6::test
+
+namespace cvm6::test {
+namespace {
+
+// The program's manifest (the test program carries the same one): version 6 of the
+// common controls, and the dialog told the monitor's own scale.
+TEST(Win32Manifest, GivesCommonControls6AndPerMonitorDpiAwareness) {
+  INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_PROGRESS_CLASS};
+  ASSERT_TRUE(InitCommonControlsEx(&controls));
+  const HMODULE commonControls = GetModuleHandleW(L"comctl32.dll");
+  ASSERT_NE(commonControls, nullptr);
+  // Without the manifest the common controls come from the system folder; with it, from
+  // the side-by-side assembly of version 6 (Wine's DllGetVersion says 5.81 for either).
+  wchar_t path[MAX_PATH] = {};
+  ASSERT_GT(GetModuleFileNameW(commonControls, path, MAX_PATH), 0u);
+  std::wstring folded = path;
+  for (wchar_t& c : folded) c = static_cast<wchar_t>(std::towlower(c));
+  EXPECT_NE(folded.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6.0."), std::wstring::npos)
+      << "comctl32 loaded from " << Narrow(path);
+  EXPECT_EQ(GetAwarenessFromDpiAwarenessContext(GetThreadDpiAwarenessContext()), DPI_AWARENESS_PER_MONITOR_AWARE);
 }
 
 }  // namespace
