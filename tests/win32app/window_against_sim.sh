@@ -116,6 +116,8 @@ if [ "$scenario" = complete ]; then
   # Closing is refused while the download runs.
   focus "$title"
   key Escape alt+F4
+  # A dialog that ends hides its window at once.
+  probe --title "$title" --timeout 2000 || fail "the window closed in the middle of the download"
   probe --title "$caption" --text "Update Complete!" --timeout 240000 || fail "no final prompt: $(cat "$work/probe.out")"
   grep -q "You should now perform a hard reset" "$work/probe.out" || fail "not the final prompt: $(cat "$work/probe.out")"
   probe --title "$title" --control 1005 --text "Update Complete" --timeout 2000 || fail "status is not Update Complete"
