@@ -168,16 +168,30 @@ TEST(Win32Resources, Icon128HoldsEverySizeOfTheApplicationIcon) {
   in.Word();
   EXPECT_EQ(in.Word(), 1);  // icons
   const std::uint16_t count = in.Word();
-  ASSERT_EQ(count, 6);
+  ASSERT_EQ(count, 4);
   std::vector<int> sides;
   for (int i = 0; i < count; ++i) {
     const std::uint16_t widthHeight = in.Word();
-    sides.push_back((widthHeight & 0xFF) == 0 ? 256 : (widthHeight & 0xFF));
+    const int side = (widthHeight & 0xFF) == 0 ? 256 : (widthHeight & 0xFF);
+    sides.push_back(side);
     in.Skip(10);
     const std::uint16_t iconId = in.Word();
-    EXPECT_FALSE(ResourceBytes(MAKEINTRESOURCEA(3) /* RT_ICON */, iconId).empty()) << "icon image " << iconId;
+    const auto image = ResourceBytes(MAKEINTRESOURCEA(3) /* RT_ICON */, iconId);
+    ASSERT_GE(image.size(), 40u) << "icon image " << iconId;
+    // The small sizes as 32-bit bitmaps with alpha, which every Windows draws; the
+    // largest as PNG.
+    if (side < 256) {
+      TemplateReader header(image);
+      EXPECT_EQ(header.Dword(), 40u) << side << " px: a BITMAPINFOHEADER";
+      EXPECT_EQ(header.Dword(), static_cast<std::uint32_t>(side));
+      EXPECT_EQ(header.Dword(), static_cast<std::uint32_t>(2 * side)) << "image and mask";
+      header.Word();
+      EXPECT_EQ(header.Word(), 32) << side << " px: bits per pixel";
+    } else {
+      EXPECT_EQ(std::memcmp(image.data(), "\x89PNG", 4), 0);
+    }
   }
-  EXPECT_EQ(sides, (std::vector<int>{16, 32, 48, 64, 128, 256}));
+  EXPECT_EQ(sides, (std::vector<int>{16, 32, 48, 256}));
 }
 
 std::string VersionText(const std::vector<char>& info, const char* name) {

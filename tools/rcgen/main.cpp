@@ -1,5 +1,6 @@
 // cvm6-rcgen OUTDIR ICONDIR FIRMWAREDIR: writes the Windows resource script cvm6.rc of
-// the program into OUTDIR, with the files it names (the icon, the dialog's list items).
+// the program into OUTDIR, with the files it names (the dialog's list items). Icon 128
+// is ICONDIR/cvm6-updater.ico, which scripts/make-icon writes from the drawing.
 //
 // The script is made from the tables that the Linux build compiles in, so the two builds
 // carry the same texts and the same dialog; the firmware texts cvm6.H01..cvm6.H14 are
@@ -12,7 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "icon_file.h"
 #include "platform/resource_tables.h"
 #include "rc_script.h"
 
@@ -21,7 +21,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr int kIconResource = 128;
-constexpr int kIconSizes[] = {16, 32, 48, 64, 128, 256};
 constexpr int kFirstFirmwareResource = 160;
 constexpr int kBankCount = 14;
 
@@ -56,10 +55,8 @@ int main(int argc, char** argv) {
     const fs::path out = argv[1], icons = argv[2], firmware = argv[3];
     fs::create_directories(out);
 
-    std::vector<rcgen::IconImage> images;
-    for (const int size : kIconSizes)
-      images.push_back({size, ReadFile(icons / ("cvm6-updater-" + std::to_string(size) + ".png"))});
-    WriteFile(out / "cvm6.ico", rcgen::IconFile(images));
+    const fs::path icon = icons / "cvm6-updater.ico";
+    if (!fs::is_regular_file(icon)) throw std::runtime_error("missing icon " + icon.string());
 
     std::string script = "// Written by cvm6-rcgen from the program's resource tables; do not edit.\n"
                          "#include <windows.h>\n#include <commctrl.h>\n\n";
@@ -70,7 +67,7 @@ int main(int argc, char** argv) {
       WriteFile(dlginit, rcgen::DialogInitData(dialog));
       script += rcgen::DialogRc(dialog, fs::absolute(dlginit).generic_string()) + "\n";
     }
-    script += std::to_string(kIconResource) + " ICON " + RcPath(out / "cvm6.ico") + "\n\n";
+    script += std::to_string(kIconResource) + " ICON " + RcPath(icon) + "\n\n";
     for (int bank = 0; bank < kBankCount; ++bank) {
       char name[16];
       std::snprintf(name, sizeof name, "cvm6.H%02d", bank + 1);

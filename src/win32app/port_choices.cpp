@@ -1,0 +1,32 @@
+#include "win32app/port_choices.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace cvm6 {
+namespace {
+
+std::string Folded(const std::string& name) {
+  std::string folded = name;
+  std::transform(folded.begin(), folded.end(), folded.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+  return folded;
+}
+
+}  // namespace
+
+std::vector<std::string> PortsToAdd(const std::vector<std::string>& listed, const std::vector<SerialPortInfo>& found) {
+  std::vector<std::string> seen;
+  for (const std::string& name : listed) seen.push_back(Folded(name));
+  std::vector<std::string> added;
+  for (const SerialPortInfo& port : found) {
+    if (port.path.empty()) continue;
+    const std::string folded = Folded(port.path);
+    if (std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
+    seen.push_back(folded);
+    added.push_back(port.path);
+  }
+  return added;
+}
+
+}  // namespace cvm6
