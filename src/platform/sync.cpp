@@ -17,8 +17,11 @@ thread_local CWakeBatch* t_batch = nullptr;
 
 }  // namespace
 
-// Where one thread sleeps in WaitForAny. One per thread, reused by every wait it makes;
-// a wake-up meant for an earlier wait only makes a later one look again.
+// Where one thread sleeps in one WaitForAny. Each sleeping wait has its own: a Set that
+// took it from the lists before the wait ended signals one nobody sleeps on any more,
+// kept alive by the Set's own reference. (Not a thread_local reused by every wait: on
+// MinGW its destructor ran at thread exit after the thread's storage was freed, and
+// crashed under Wine.)
 class CParker {
  public:
   // Called with the shared lock held, before the objects are tested: any Set after the
@@ -133,7 +136,7 @@ int WaitForAny(std::span<CWaitable* const> objects, std::uint32_t timeoutMs) {
   std::unique_lock<std::mutex> lock(SharedLock());
   int ready = firstReady();
   if (ready == kWaitTimeout && timeoutMs != 0) {
-    thread_local const auto parker = std::make_shared<CParker>();
+    const auto parker = std::make_shared<CParker>();
     for (CWaitable* object : objects) object->m_waiters.push_back(parker);
     const bool forever = timeoutMs == kInfinite;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(forever ? 0 : timeoutMs);

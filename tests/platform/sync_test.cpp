@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
+#include <vector>
 
 #include "platform/sync.h"
 
@@ -131,6 +133,35 @@ TEST(WaitForAny, ManyProducersCountedBySemaphoreAllArrive) {
   while (taken < 4000 && WaitForAny({&semaphore}, 5000) == 0) ++taken;
   for (auto& producer : producers) producer.join();
   EXPECT_EQ(taken, 4000);
+}
+
+// Every link, receiver and procedure is a thread that sleeps in waits and then ends;
+// a thread's end must leave nothing of its waits behind to go wrong. (A parker kept per
+// thread once crashed at thread exit in the Windows build.)
+TEST(WaitForAny, ThreadsThatSleptInWaitsEndCleanly) {
+  CEvent never(false, false);
+  CEvent shared(false, false);
+  // Other threads allocating all the while: memory that a thread's end frees too early
+  // is then soon someone else's.
+  std::atomic<bool> done{false};
+  std::thread churn([&] {
+    while (!done.load()) {
+      std::vector<std::unique_ptr<char[]>> blocks;
+      for (int size = 8; size <= 64; size += 8) blocks.push_back(std::make_unique<char[]>(size));
+    }
+  });
+  for (int round = 0; round < 50; ++round) {
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 8; ++i)
+      threads.emplace_back([&] {
+        EXPECT_FALSE(WaitForOne(never, 1));
+        (void)WaitForOne(shared, 1);  // some are woken by the Set, some time out
+      });
+    shared.Set();
+    for (auto& thread : threads) thread.join();
+  }
+  done = true;
+  churn.join();
 }
 
 TEST(WakeBatch, ASleeperIsWokenOnlyWhenTheBatchDeliversAndThenPromptly) {
