@@ -12,6 +12,7 @@
 namespace cvm6 {
 
 void CUpdaterDlg::OnConnect() {
+  if (m_commandRunning) return;  // see IsCommandRunning
   m_commandRunning = true;
   struct Done {
     bool& running;

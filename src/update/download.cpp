@@ -51,6 +51,7 @@ const char* UpdatingText(std::uint8_t target) {
 }
 
 void CUpdaterDlg::OnUpdate() {
+  if (m_commandRunning) return;  // see IsCommandRunning
   Running command(m_commandRunning), update(m_updateRunning);
   EnableControl(IDC_UPDATE, false);
   EnableControl(IDC_CLOSE, false);

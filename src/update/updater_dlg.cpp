@@ -50,6 +50,7 @@ void CUpdaterDlg::OnDestroy() {
 }
 
 void CUpdaterDlg::OnSelchangeDevice() {
+  if (m_commandRunning) return;  // see IsCommandRunning
   if (m_deviceSeen) {
     UpdateData(true);
     EnableControl(IDC_UPDATE, m_deviceChoice != 0);

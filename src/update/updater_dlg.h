@@ -38,8 +38,10 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool OnInitDialog() override;
   void OnDestroy() override;
 
-  // Whether a command is running (Update and Close disabled): the window refuses to be
-  // closed meanwhile, since it pumps its messages between blocks.
+  // Whether a command is running (Update and Close disabled). The window handles its
+  // messages while a command waits, so its handlers can be reached meanwhile: the window
+  // refuses to be closed, and Connect, Update and the device list's selection handler do
+  // nothing (a second update inside the first would erase the unit again).
   bool IsCommandRunning() const { return m_commandRunning; }
   // Whether the erase request of the running or last update was handed to the link.
   bool EraseRequested() const { return m_eraseRequested; }

@@ -68,6 +68,31 @@ class UpdateTest : public UpdaterTest {
   }
 };
 
+// The window handles its messages while a command runs, so its handlers can be reached
+// mid-download: a device-list selection, Update and Connect change nothing, and the
+// unit is erased once.
+TEST_F(UpdateTest, TheWindowsHandlersDoNothingWhileTheDownloadRuns) {
+  WriteOneRunImage(1000);
+  Online();
+  bool updateEnabledInside = true;
+  host->OnPump([&](int pump) {
+    if (pump != 2) return;
+    host->UserSelects(IDC_DEVICE_LIST, 1);
+    dlg->OnSelchangeDevice();
+    updateEnabledInside = Enabled(IDC_UPDATE);
+    dlg->OnUpdate();
+    dlg->OnConnect();
+  });
+  dlg->OnUpdate();
+  EXPECT_FALSE(updateEnabledInside);
+  const auto ids = device->Ids();
+  EXPECT_EQ(std::count(ids.begin(), ids.end(), kStart), 1);
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, kUpdateComplete);
+  EXPECT_EQ(device->Blocks().size(), 5u);
+  ExpectButtonsDisabledWhileRunning();
+}
+
 TEST_F(UpdateTest, OneRunOf1000BytesGoesOutInFiveBlocks) {
   WriteOneRunImage(1000, 0x2000);
   Online();

@@ -129,9 +129,15 @@ TEST_F(Win32WindowTest, PumpMessagesHandlesWhatIsWaitingAndNeverWaits) {
 TEST_F(Win32WindowTest, CloseEscapeAndTheCloseBoxAreRefusedWhileACommandRuns) {
   bool refusedInside = false;
   bool runningInside = false;
+  int answered = 0;
   answer = [&](const MessageBoxRequest&) {
-    // Connect is running (it reports the port it could not open): every way of closing.
+    // Connect is running (it reports the port it could not open): every way of closing,
+    // and Connect and the device list, which must not start a command inside it.
     runningInside = window->Dialog().IsCommandRunning();
+    if (answered++ == 0) {
+      Click(IDC_CONNECT);
+      SendMessageW(Dialog(), WM_COMMAND, MAKEWPARAM(IDC_DEVICE_LIST, CBN_SELCHANGE), 0);
+    }
     Click(IDC_CLOSE);
     SendMessageW(Dialog(), WM_COMMAND, IDCANCEL, 0);  // Escape
     SendMessageW(Dialog(), WM_CLOSE, 0, 0);           // Alt+F4, the close box
