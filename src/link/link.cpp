@@ -4,6 +4,7 @@
 #include <chrono>
 #include <new>
 #include <system_error>
+#include <vector>
 
 #include "link/frame_codec.h"
 #include "platform/failure.h"
@@ -52,6 +53,35 @@ class CLink::ReceiverSource : public IByteSource {
 
  private:
   CLink& m_link;
+};
+
+// The receiver's memory of the last good frame, for telling a repeat from a new frame.
+// A frame that asked for an acknowledgement is a repeat when our 0xA5 for it was lost and
+// the far end sent it again: then it is the very frame accepted last, byte for byte,
+// with the same sequence number, and nothing else has come from the far end since (it
+// sends nothing new while a frame waits for its acknowledgement). A frame that shares
+// only the number is new: a far end that restarted numbers its frames from 1 again, and
+// its announcement must reach the node whatever number we accepted last, even when the
+// announcement is the same as the one that began the session and other frames came
+// between.
+class CLink::LastGoodFrame {
+ public:
+  bool Repeats(const Frame& frame, std::uint8_t sequence) const {
+    return m_acked && m_sequence == sequence && m_bytes.size() == 3 + frame.PayloadSize() &&
+           m_bytes[0] == frame.destination && m_bytes[1] == frame.source && m_bytes[2] == frame.length &&
+           std::equal(m_bytes.begin() + 3, m_bytes.end(), frame.payload.get());
+  }
+  void Remember(const Frame& frame, std::uint8_t sequence) {
+    m_acked = frame.ackWanted == 1;
+    m_sequence = sequence;
+    m_bytes.assign({frame.destination, frame.source, frame.length});
+    m_bytes.insert(m_bytes.end(), frame.payload.get(), frame.payload.get() + frame.PayloadSize());
+  }
+
+ private:
+  bool m_acked = false;
+  std::uint8_t m_sequence = 0;
+  std::vector<std::uint8_t> m_bytes;  // destination, source, length byte, payload
 };
 
 CLink::CLink(LinkLimits limits) : m_limits(limits) {}
@@ -146,14 +176,14 @@ void CLink::ReceiverThread() {
 // most the bytes of one read of the port.
 void CLink::ReceiveLoop() {
   CWakeBatch wakes;
-  std::uint8_t lastSequence = 0;
+  LastGoodFrame last;
   for (;;) {
     if (m_stopReceiver.load() || m_failed.load()) return;
     try {
       std::uint8_t first = 0;
       WakeBeforeWaiting(1);
       if (!ReadUnitStart(first)) return;
-      HandleUnit(first, lastSequence);
+      HandleUnit(first, last);
     } catch (const StopRequested&) {
       return;  // the frame being built went with the stack
     } catch (const CFailure& failure) {
@@ -190,7 +220,7 @@ void CLink::WakeBeforeWaiting(std::size_t count) {
   if (m_port->BytesWaiting() < count) DeliverPendingWakes();
 }
 
-void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence) {
+void CLink::HandleUnit(std::uint8_t first, LastGoodFrame& last) {
   if (first & 0x80) {
     switch (first) {
       case LINK_KEEPALIVE: break;
@@ -220,16 +250,17 @@ void CLink::HandleUnit(std::uint8_t first, std::uint8_t& lastSequence) {
   }
   if (!acked) {
     ++m_rxUnacked;
+    last.Remember(*decoded.frame, 0);
     Accept(std::move(decoded.frame));
     return;
   }
   m_ackRequest.Set();
-  if (decoded.sequence != lastSequence) {
-    lastSequence = decoded.sequence;
-    Accept(std::move(decoded.frame));
-  } else {
+  if (last.Repeats(*decoded.frame, decoded.sequence)) {
     ++m_rxDuplicates;  // a repeat whose first copy's acknowledgement was lost
+    return;
   }
+  last.Remember(*decoded.frame, decoded.sequence);
+  Accept(std::move(decoded.frame));
 }
 
 // ---------------------------------------------------------------------------------------

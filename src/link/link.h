@@ -78,12 +78,13 @@ class CLink : public CFrameQueues {
     kReceiveTimeout, kTransmitPending, kWaitObjects
   };
   class ReceiverSource;
+  class LastGoodFrame;
 
   void ReceiverThread();
   void TransmitterThread();
   void ReceiveLoop();
   bool ReadUnitStart(std::uint8_t& byte);
-  void HandleUnit(std::uint8_t first, std::uint8_t& lastSequence);
+  void HandleUnit(std::uint8_t first, LastGoodFrame& last);
   // Wakes the threads the receiver owes a wake-up unless `count` bytes can be read at once.
   void WakeBeforeWaiting(std::size_t count);
   void TransmitLoop();

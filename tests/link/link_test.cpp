@@ -202,25 +202,63 @@ TEST_F(Link, NoticesAndFramesReachTheQueueInTheOrderTheyHappened) {
   EXPECT_EQ(got[4]->payload[2], 'Y');
 }
 
-TEST_F(Link, TheLastAcceptedSequenceSurvivesALinkDownAndUp) {
+// Which frames the receiver drops as repeats. A repeat is the frame accepted last, sent
+// again because our acknowledgement was lost: byte for byte the same, same number,
+// nothing from the far end between; it is acknowledged and dropped, also across a link
+// that went down and came back. A frame that only shares the number is new: a unit that
+// restarted numbers from 1 again, and its announcement must get through.
+struct RepeatCase {
+  const char* name;
+  // Frames the far end sends, in order: a letter is a frame asking for acknowledgement
+  // whose payload ends in that letter, with sequence `number`; '-' a frame without
+  // acknowledgement; '|' takes the link down and brings it up again.
+  const char* sends;
+  std::uint8_t number;
+  const char* delivered;  // letters of the acknowledged frames that reach the queue
+};
+
+void PrintTo(const RepeatCase& row, std::ostream* out) { *out << row.name; }
+
+class LinkRepeats : public LinkFixture, public ::testing::WithParamInterface<RepeatCase> {};
+
+TEST_P(LinkRepeats, OnlyTheFrameAcceptedLastSentAgainIsDropped) {
+  const RepeatCase& row = GetParam();
   StartLink();
   BringUp();
-  pty.Write(WireFrame(1, 5, std::uint8_t{7}, {0x00, 0x00, 'a'}));
-  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xA5) == 1; }, 1000));
-  pty.Write(Bytes{0x80});
-  ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 1, 1000));
-  pty.Write(Bytes{0xF0});
-  ASSERT_TRUE(WaitForNotices(kNoticeNowActive, 2, 1000));
-  pty.Write(WireFrame(1, 5, std::uint8_t{7}, {0x00, 0x00, 'b'}));
-  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xA5) == 2; }, 1000));
-  pty.Write(WireFrame(1, 5, std::uint8_t{8}, {0x00, 0x00, 'c'}));
-  ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xA5) == 3; }, 1000));
+  int acks = 0, ups = 1;
+  std::string got;
+  for (const char* c = row.sends; *c; ++c) {
+    if (*c == '|') {
+      pty.Write(Bytes{0x80});
+      ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, ups, 1000));
+      pty.Write(Bytes{0xF0});
+      ASSERT_TRUE(WaitForNotices(kNoticeNowActive, ++ups, 1000));
+    } else if (*c == '-') {
+      const std::size_t before = Delivered().size();
+      pty.Write(WireFrame(1, 5, std::nullopt, {0x24, 0x00, 0, 0}));
+      ASSERT_TRUE(WaitUntil([&] { return Delivered().size() > before; }, 1000));
+    } else {
+      pty.Write(WireFrame(1, 5, row.number, {0x00, 0x00, static_cast<std::uint8_t>(*c)}));
+      ++acks;
+      ASSERT_TRUE(WaitUntil([&] { return CountWritten(0xA5) == acks; }, 1000));  // every copy is answered
+    }
+  }
   Quiet(50);
-  std::string payloads;
   for (auto& frame : Delivered())
-    if (frame->destination != 255) payloads += static_cast<char>(frame->payload[2]);
-  EXPECT_EQ(payloads, "ac");
+    if (frame->destination != 255 && frame->ackWanted == 1) got += static_cast<char>(frame->payload[2]);
+  EXPECT_EQ(got, row.delivered);
+  EXPECT_EQ(link->GetCounters().rxDuplicates, static_cast<std::uint32_t>(acks - got.size()));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LinkRepeats,
+    ::testing::Values(RepeatCase{"SameFrameAgain", "aa", 7, "a"},
+                      RepeatCase{"SameFrameAgainAfterTheLinkBounced", "a|a", 7, "a"},
+                      RepeatCase{"AnotherFrameWithTheSameNumber", "ab", 7, "ab"},
+                      RepeatCase{"AnotherFrameWithTheSameNumberAfterARestart", "a|b", 1, "ab"},
+                      RepeatCase{"TheSameFrameAfterOthersCameBetween", "a-a", 1, "aa"},
+                      RepeatCase{"TheSameFrameAfterOthersAndARestart", "a--|a", 1, "aa"}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 // The far end's 0xA5 is lost on the line: the frame goes out again whole after the
 // keep-alive interval, and the far end, which drops repeats, still sees it once.

@@ -10,7 +10,16 @@ Bytes Id(std::uint16_t id) { return Bytes{static_cast<std::uint8_t>(id & 0xFF), 
 
 }  // namespace
 
-void RawDevice::Start() { m_thread = std::thread([this] { Run(); }); }
+void RawDevice::Start() {
+  if (m_script.linkUpFromEarlierSession) {
+    m_up = true;
+    m_announced = true;
+    m_upSince = Clock::now();
+    if (m_script.staleReply)
+      m_outstanding = WireFrame(m_script.updaterAddress, m_script.address, ++m_txSequence, Bytes{0x24, 0x00, 7, 0});
+  }
+  m_thread = std::thread([this] { Run(); });
+}
 
 void RawDevice::Stop() {
   m_stop = true;
@@ -65,6 +74,18 @@ void RawDevice::Run() {
     }
     std::uint8_t buffer[4096];
     const int n = m_pty.ReadSome(buffer, sizeof buffer, 5);
+    if (m_powerBackAt) {  // without power: what comes is lost
+      if (Clock::now() < *m_powerBackAt) continue;
+      m_powerBackAt.reset();
+      m_pending.clear();
+      m_txSequence = 0;
+      m_lastRxSequence.reset();
+      m_outstanding.clear();
+      m_wakesOnItsOwn = true;
+      m_restarted = true;
+      m_lastWrite = Clock::now() - milliseconds(1000);
+      continue;
+    }
     if (n > 0) m_pending.insert(m_pending.end(), buffer, buffer + n);
     // Take off every whole unit; an incomplete frame stays for the next read.
     std::size_t used = 0;
@@ -74,7 +95,7 @@ void RawDevice::Run() {
         HandleControl(unit.byte);
       else
         HandleFrame(unit);
-      if (m_gone) break;
+      if (m_gone || m_powerBackAt) break;
     }
     m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<long>(std::min(used, m_pending.size())));
     if (m_gone) continue;
@@ -85,13 +106,26 @@ void RawDevice::Run() {
       m_lastWakeAnswer = now;
       Raw(Bytes{0xFF});
     }
-    if (m_up && m_script.announce && !m_announced && now - m_upSince >= milliseconds(m_script.announceDelayMs)) {
-      m_announced = true;
-      if (m_script.malformedAnnouncementFirst) Send(Id(0x02), false);
-      Send(Id(0x02), m_script.announceAckWanted);  // IDENTIFY
-    }
+    if (m_powerBackAt) continue;
+    MaybeAnnounce(now);
     if (m_up && now - m_lastWrite >= milliseconds(500)) Raw(Bytes{0x8C});
+    if (!m_up && m_wakesOnItsOwn && now - m_lastWrite >= milliseconds(100)) Raw(Bytes(16, 0xFF));
   }
+}
+
+void RawDevice::LinkCameUp(Clock::time_point now) {
+  m_up = true;
+  m_upSince = now;
+  m_wakesOnItsOwn = false;
+  MaybeAnnounce(now);  // at once: ahead of anything it is asked in the same read
+}
+
+void RawDevice::MaybeAnnounce(Clock::time_point now) {
+  if (!m_up || !m_script.announce || m_announced || now - m_upSince < milliseconds(m_script.announceDelayMs)) return;
+  if (m_script.staleReply && !m_outstanding.empty()) return;  // nothing new goes out before it
+  m_announced = true;
+  if (m_script.malformedAnnouncementFirst) Send(Id(0x02), false);
+  Send(Id(0x02), m_script.announceAckWanted);  // IDENTIFY
 }
 
 void RawDevice::HandleControl(std::uint8_t byte) {
@@ -105,7 +139,16 @@ void RawDevice::HandleControl(std::uint8_t byte) {
     m_outstanding.clear();
     return;
   }
-  if (byte == 0xFF && m_up && m_script.stayUpOnWake) {
+  if (byte >= 0x80 && byte != 0x8C && byte != 0xF0 && byte != 0xFF) {  // no such control byte
+    if (!m_up) return;
+    ++m_badControlDowns;
+    m_up = false;
+    m_announced = false;
+    m_wakesOnItsOwn = true;
+    m_lastWrite = now - milliseconds(1000);  // its first wake burst goes out at once
+    return;
+  }
+  if (byte == 0xFF && m_up && (m_script.stayUpOnWake || m_script.linkUpFromEarlierSession)) {
     if (now - m_lastWakeAnswer >= milliseconds(50)) {
       m_lastWakeAnswer = now;
       Raw(Bytes(261, 0xF0));
@@ -131,8 +174,7 @@ void RawDevice::HandleControl(std::uint8_t byte) {
       Raw(Bytes{0xFF});
     }
   } else if (byte == 0xF0 && !m_up) {
-    m_up = true;
-    m_upSince = now;
+    LinkCameUp(now);
   }
   // 0xA5 for our IDENTIFY and the keep-alive 0x8C need nothing.
 }
@@ -209,6 +251,11 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
         Raw(Bytes{0x80});  // no such control byte: the updater's link goes down
         m_up = false;
         m_gone = true;
+      }
+      if (index + 1 == m_script.restartAfterBlocks) {
+        m_up = false;
+        m_announced = false;
+        m_powerBackAt = Clock::now() + milliseconds(m_script.restartMs);
       }
       if (index + 1 == m_script.unplugAfterBlocks) {
         m_pty.CloseMaster();

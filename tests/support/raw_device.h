@@ -37,6 +37,19 @@ struct DeviceScript {
   // unit whose link never went down); otherwise it counts its link down and answers with
   // a wake, and announces itself again once up.
   bool stayUpOnWake = false;
+  // Its link is still up from an earlier session that ended without taking it down, in
+  // which it announced itself: a wake is answered with a sync block and its link stays
+  // up; it announces itself only once an unrecognised control byte has taken its link
+  // down (any unit's link goes down on one; it then wakes the far end on its own) and it
+  // came up again. With `staleReply`, a reply of that session still waits for its
+  // acknowledgement and holds back anything new until 0xA5 or 0xDA comes.
+  bool linkUpFromEarlierSession = false;
+  bool staleReply = false;
+  // After acknowledging this many blocks the unit loses power for `restartMs` (it hears
+  // and says nothing), then starts afresh: link down, wake bursts of its own, frames
+  // numbered from 1 again, and its announcement once the link is up.
+  int restartAfterBlocks = -1;
+  int restartMs = 300;
   // The reply to this block is lost in damage on the line: in its place the updater gets
   // a bad control byte, and the reply (sent asking for acknowledgement) waits as the
   // unit's outstanding frame, sent again on 0xDA.
@@ -88,6 +101,9 @@ class RawDevice {
   std::optional<std::chrono::steady_clock::time_point> UnplugTime();
   int BadFrames() const { return m_badFrames.load(); }
   int NaksReceived() const { return m_naks.load(); }
+  // Unrecognised control bytes that took its link down.
+  int LinkDownsByBadControl() const { return m_badControlDowns.load(); }
+  bool Restarted() const { return m_restarted.load(); }
 
  private:
   void Run();
@@ -95,6 +111,8 @@ class RawDevice {
   void HandleFrame(const WireUnit& unit);
   void Send(const Bytes& payload, bool ackWanted = false, std::optional<std::uint8_t> source = {});
   void Raw(const Bytes& bytes);
+  void MaybeAnnounce(std::chrono::steady_clock::time_point now);
+  void LinkCameUp(std::chrono::steady_clock::time_point now);
 
   PtyPair& m_pty;
   const DeviceScript m_script;
@@ -103,11 +121,15 @@ class RawDevice {
   std::atomic<bool> m_up{false};
   std::atomic<int> m_badFrames{0};
   std::atomic<int> m_naks{0};
+  std::atomic<int> m_badControlDowns{0};
+  std::atomic<bool> m_restarted{false};
 
   // Device thread only.
   Bytes m_pending;
   bool m_announced = false;
   bool m_gone = false;  // unplugged or dropped: nothing more is said
+  bool m_wakesOnItsOwn = false;  // down, it sends wake bursts until a sync comes
+  std::optional<std::chrono::steady_clock::time_point> m_powerBackAt;  // restartAfterBlocks
   std::chrono::steady_clock::time_point m_upSince, m_lastWrite, m_lastWakeAnswer;
   std::optional<std::chrono::steady_clock::time_point> m_wakeAnswerDue;  // announceBeforeLinkUp
   std::uint8_t m_txSequence = 0;

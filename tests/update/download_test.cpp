@@ -322,6 +322,25 @@ TEST_F(UpdateTest, AnAnnouncementWhileRidingThroughEndsTheDownload) {
   EXPECT_FALSE(Contains(device->Ids(), kEnd));
 }
 
+// The unit loses power mid-download and starts afresh: it numbers its frames from 1
+// again and announces itself with the same frame that began the session (its replies
+// ask for no acknowledgement, so that announcement was the last frame we accepted with
+// a number). It is no repeat: the download ends there instead of writing the rest of the
+// image into a unit that was never erased for it.
+TEST_F(UpdateTest, AUnitThatRestartsMidDownloadEndsTheDownload) {
+  WriteOneRunImage(3000);  // 13 blocks
+  DeviceScript script;
+  script.restartAfterBlocks = 3;
+  Online(script, UpdateLimits{500, 60000, 60000, 1000, 10000});
+  dlg->OnUpdate();
+  ASSERT_TRUE(device->Restarted());
+  ASSERT_EQ(host->Boxes().size(), 1u);
+  EXPECT_EQ(host->Boxes()[0].text, "Error Sending Data.");
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDownloadFailed);
+  EXPECT_LT(device->Blocks().size(), 13u);
+  EXPECT_FALSE(Contains(device->Ids(), kEnd));
+}
+
 // The adapter is pulled out while blocks stream: the failure shows within 2 s although
 // the write limit is the full 100 s.
 TEST_F(UpdateTest, UnpluggedAdapterEndsTheDownloadWithinTwoSeconds) {
