@@ -74,6 +74,10 @@ DeviceAction CDeviceModel::Respond(const Frame& request) {
     ++m_counts.ignored;
     return {};
   }
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    m_lastRequest = std::chrono::steady_clock::now();
+  }
   const std::uint8_t* payload = request.payload.get();
   switch (Get16(payload)) {
     case MSG_SYSTEM_REQUEST_DEVICE_DATA:
@@ -184,6 +188,11 @@ void CDeviceModel::AddLineFaults(DeviceAction& action, DownloadPoint::Kind at, s
 bool CDeviceModel::DownloadInProgress() const {
   std::lock_guard<std::mutex> guard(m_lock);
   return m_downloading;
+}
+
+std::chrono::steady_clock::duration CDeviceModel::SinceLastRequest() const {
+  std::lock_guard<std::mutex> guard(m_lock);
+  return std::chrono::steady_clock::now() - m_lastRequest;
 }
 
 void CDeviceModel::AbandonDownload() {

@@ -8,6 +8,7 @@
 // only the identity and the plan) on its model thread; the read-only accessors may be
 // called from any thread (they take the model's lock).
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -69,6 +70,8 @@ class CDeviceModel {
   bool DownloadInProgress() const;
   // The updater went away in the middle of a download.
   void AbandonDownload();
+  // How long ago the last frame addressed to the model came (since construction when none).
+  std::chrono::steady_clock::duration SinceLastRequest() const;
   // Runs `visit` on the flash under the model's lock.
   template <typename Visit>
   auto WithFlash(Visit visit) const {
@@ -91,6 +94,7 @@ class CDeviceModel {
   std::unique_ptr<CFlashImage> m_flash;
   DeviceCounts m_counts;
   bool m_downloading = false;
+  std::chrono::steady_clock::time_point m_lastRequest = std::chrono::steady_clock::now();
 };
 
 }  // namespace cvm6

@@ -15,6 +15,9 @@ constexpr std::uint32_t kIdlePollMs = 1;
 // How long an end reply may wait for its acknowledgement before the download counts
 // as done anyway (the updater may close the port at once).
 constexpr std::uint32_t kEndAckWaitMs = 2000;
+// An updater in the middle of a download sends a frame at least this often (a block, or
+// its outstanding one again after a keep-alive interval of quiet).
+constexpr auto kDownloadFrameGap = std::chrono::milliseconds(1000);
 
 }  // namespace
 
@@ -70,13 +73,22 @@ void CDeviceSimulator::ModelThread() {
   // ran out with nothing at all heard from the updater meanwhile: that updater went away
   // (one that is there sends at least a keep-alive a second). A read that ran out in a
   // frame spoilt by noise, with bytes still coming, is not that.
-  std::uint32_t syncsSeen = 0, timeoutsSeen = 0;
+  // An updater that starts afresh while the unit's link is still up from one that went
+  // away mid-download takes the unit's link down with an unrecognised control byte when
+  // no announcement comes. Noise can make such a byte too, but in the middle of a
+  // download blocks keep coming; a bad byte after a long while without any frame from
+  // the updater means that the download was given up.
+  std::uint32_t syncsSeen = 0, timeoutsSeen = 0, badControlSeen = 0;
   const auto readLimit = std::chrono::milliseconds(m_config.link.readTimeoutMs);
   while (!m_stop) {
     const LinkCounters counters = m_link->GetCounters();
     if (counters.rxTimeouts != timeoutsSeen) {
       timeoutsSeen = counters.rxTimeouts;
       if (m_unitLine->QuietFor() >= readLimit) m_model.AbandonDownload();
+    }
+    if (counters.rxBadControl != badControlSeen) {
+      badControlSeen = counters.rxBadControl;
+      if (m_model.SinceLastRequest() >= kDownloadFrameGap) m_model.AbandonDownload();
     }
     if (counters.linkSyncs != syncsSeen && m_link->IsActive()) {
       syncsSeen = counters.linkSyncs;

@@ -100,6 +100,7 @@ bool CLink::Start(CSerialPort* port) {
   m_receiverStopped.Reset();
   m_transmitterStopped.Reset();
   m_wakeTransmitter.Reset();
+  m_farLinkDownRequest.Reset();
   // Cleared here rather than by the transmitter's first pass: a wake or sync that the
   // receiver sees before the transmitter has begun must not be lost.
   m_wakeSeen.Reset();
@@ -333,10 +334,11 @@ bool CLink::UpState() {
     // semaphore is left out, so new frames wait.
     const auto now = Clock::now();
     const bool settling = now < m_settledAt;
-    CWaitable* objects[kWaitObjects + 1] = {&m_ackRequest, &m_nakRequest, &m_wakeSeen,     &m_syncSeen,
+    CWaitable* objects[kWaitObjects + 2] = {&m_ackRequest, &m_nakRequest, &m_wakeSeen,     &m_syncSeen,
                                            &m_ackSeen,    &m_nakSeen,    &m_badControlSeen, &m_receiveTimeout};
     std::size_t count = kTransmitPending;
     if (!m_outstanding && !settling) objects[count++] = &m_transmitPending;
+    objects[count++] = &m_farLinkDownRequest;
     objects[count++] = &m_wakeTransmitter;
     std::uint32_t timeoutMs = m_limits.keepAliveMs;
     if (settling) {
@@ -345,6 +347,12 @@ bool CLink::UpState() {
     }
     const int ready = WaitForAny(std::span<CWaitable* const>(objects, count), timeoutMs);
     if (ready != kWaitTimeout && objects[ready] == &m_wakeTransmitter) continue;
+    if (ready != kWaitTimeout && objects[ready] == &m_farLinkDownRequest) {
+      // No such control byte in the protocol: the far end's link goes down on it.
+      static constexpr std::uint8_t kFarLinkDown[] = {LINK_NAK, 0x80};
+      WriteBytes(kFarLinkDown, sizeof kFarLinkDown);
+      continue;
+    }
     if (ready == kWaitTimeout && settling && Clock::now() >= m_settledAt) continue;  // settled: frames may go
 
     switch (ready) {

@@ -61,6 +61,12 @@ class CLink : public CFrameQueues {
   // Has one 0xDA written, which makes the far end send the frame it has outstanding
   // again (it does nothing when it has none). For the owner thread.
   void AskForResend() { m_nakRequest.Set(); }
+  // Once the link is up: has 0xDA and then an unrecognised control byte written. The far
+  // end sends again a frame it has outstanding (which would hold back anything new),
+  // then takes its link down, wakes us and comes up afresh. For a far end whose link
+  // stayed up from a session that ended without taking it down: it saw no link-up in
+  // this one and so has not announced itself. Our own link stays up. For the owner thread.
+  void TakeFarLinkDown() { m_farLinkDownRequest.Set(); }
 
   LinkCounters GetCounters() const;
   const LinkLimits& Limits() const { return m_limits; }
@@ -117,8 +123,10 @@ class CLink : public CFrameQueues {
   CEvent m_badControlSeen{false, false};
   CEvent m_receiveTimeout{false, false};
   CSemaphore m_transmitPending{0, CSemaphore::kMaxCount};
-  // Not part of the protocol: Stop, or a thread's fatal failure, ends the transmitter's
-  // wait at once instead of after its 100 or 1000 ms. Lowest priority of all.
+  // Not part of the protocol, after the nine objects of the wait array: TakeFarLinkDown;
+  // and Stop, or a thread's fatal failure, ending the transmitter's wait at once instead
+  // of after its 100 or 1000 ms (lowest priority of all).
+  CEvent m_farLinkDownRequest{false, false};
   CEvent m_wakeTransmitter{true, false};
 
   std::atomic<bool> m_stopReceiver{false};

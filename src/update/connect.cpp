@@ -46,6 +46,7 @@ void CUpdaterDlg::OnConnect() {
     }
     m_portOpenError.clear();
     m_deviceAddress = GetPeerAddress();
+    m_linkUp = false;
     m_link.Start(m_port);
     CWaitCursor wait(*this);
     if (!WaitForDevice()) {
@@ -103,12 +104,35 @@ bool CUpdaterDlg::WaitForDevice() {
   const std::uint32_t deadline = TimeGetTime() + m_limits.deviceMs;
   for (;;) {
     m_deviceSeen = false;
-    PollUntil(m_deviceSeen, deadline);
+    AwaitAnnouncement(deadline);
     if (m_deviceSeen && m_deviceAddress == kNoAddress) m_deviceAddress = GetPeerAddress();
     if (!TickBefore(TimeGetTime(), deadline) || PortGone()) break;
     if (IsPresent(m_deviceAddress)) break;
   }
   return m_deviceSeen && IsPresent(m_deviceAddress);
+}
+
+// Waits for the unit to be seen. A unit announces itself when its link comes up; one
+// whose link stayed up from an earlier session that ended without taking it down (the
+// technician pressed Ctrl-C or closed the window mid-download, or pulled the cable and
+// put it back) answers our wake with a sync block, and the link is up at once, but it
+// sees no link-up and says nothing. Our wake bursts keep its link from timing out, so it
+// would stay silent until long after the wait. When the link has been up for a while
+// with no announcement, the unit's link is taken down: it wakes us, comes up afresh and
+// announces itself. A unit that announces itself in time never sees this.
+void CUpdaterDlg::AwaitAnnouncement(std::uint32_t deadline) {
+  for (;;) {
+    // Until the link is up, it is looked at again once a limit has passed.
+    const std::uint32_t knockAt = (m_linkUp ? m_linkUpAt : TimeGetTime()) + m_limits.announceMs;
+    PollUntil(m_deviceSeen, TickBefore(knockAt, deadline) ? knockAt : deadline);
+    const std::uint32_t now = TimeGetTime();
+    if (m_deviceSeen || m_unitChanged || !TickBefore(now, deadline) || PortGone()) return;
+    if (m_linkUp && !TickBefore(now, m_linkUpAt + m_limits.announceMs)) {
+      TraceLine("LINK: no announcement since the link came up; taking the unit's link down\n");
+      m_link.TakeFarLinkDown();
+      m_linkUpAt = now;
+    }
+  }
 }
 
 bool CUpdaterDlg::IdentifyDevice() {

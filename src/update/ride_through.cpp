@@ -13,6 +13,7 @@
 namespace cvm6 {
 
 void CUpdaterDlg::OnNowInactive() {
+  m_linkUp = false;
   if (!RideThroughArmed()) return CNetworkNode::OnNowInactive();  // forgets the network
   if (m_ridingThrough) return;
   m_ridingThrough = true;
@@ -23,6 +24,8 @@ void CUpdaterDlg::OnNowInactive() {
 }
 
 void CUpdaterDlg::OnNowActive() {
+  m_linkUp = true;
+  m_linkUpAt = TimeGetTime();
   if (!m_ridingThrough) return;
   m_ridingThrough = false;
   m_link.AskForResend();

@@ -118,6 +118,7 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // came back within the grace time), false when it cannot go out.
   bool WaitToSendAgain();
   bool WaitForDevice();
+  void AwaitAnnouncement(std::uint32_t deadline);  // until m_deviceSeen or the deadline
   bool IdentifyDevice();
   bool DownloadTarget(const CFlashImage& image, std::uint8_t target);
   bool StartDownload(std::uint8_t target);
@@ -166,6 +167,8 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool m_identityStale = false;
   bool m_downloading = false;   // within DownloadTarget
   bool m_unitChanged = false;   // a unit announced itself while downloading
+  bool m_linkUp = false;              // the link's last notice said up
+  std::uint32_t m_linkUpAt = 0;       // tick count of that notice, or of the last TakeFarLinkDown
   bool m_ridingThrough = false;       // the link is down, the download waits for it
   std::uint32_t m_linkLostAt = 0;     // tick count when it went down
   std::uint16_t m_linkLostAtBlock = 0;

@@ -367,6 +367,25 @@ class SimProcess {
   std::string m_port, m_summary;
 };
 
+// Ctrl-C mid-download leaves the unit's link up, and a run started at once after it
+// keeps that link up with its wake bursts: it must still find the unit within its
+// connect wait and write the whole image.
+TEST(FlashCliAgainstOneUnit, ARunRightAfterAnInterruptedOneFindsTheUnit) {
+  ScratchDir cwd;
+  SmallImage(cwd);
+  EnvGuard noDriveY("CVM6_DRIVE_Y", std::nullopt);
+  SimProcess unit({"--erase-ms", "0", "--write-ms", "200"});
+  ASSERT_FALSE(unit.Port().empty());
+  const FlashRun interrupted =
+      RunFlash({"--port", unit.Port()}, cwd.path().string(), Tty::kNone, Action::kSigintWhileWriting);
+  ASSERT_EQ(interrupted.status, 130) << interrupted.out << interrupted.err;
+  const FlashRun again = RunFlash({"--port", unit.Port()}, cwd.path().string(), Tty::kNone, Action::kNothing);
+  EXPECT_EQ(again.status, 0) << again.out << again.err;
+  std::smatch digest;
+  ASSERT_TRUE(std::regex_search(again.out, digest, std::regex("SHA-256: ([0-9a-f]{64})")));
+  EXPECT_EQ(unit.FlashDigest(), digest[1].str());
+}
+
 // Bank 0 of the embedded image as a hex file of its own.
 std::string WriteBankZero(const ScratchDir& dir) {
   const auto text = FindBinaryResource(160);

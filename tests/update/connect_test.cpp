@@ -77,6 +77,48 @@ TEST_F(UpdaterTest, AnAnnouncementAheadOfLinkUpStillGetsTheDeviceDataRequest) {
   EXPECT_EQ(frames[0].payload, (Bytes{0x1A, 0x00}));
 }
 
+// Connect right after a session that ended without taking the unit's link down: the
+// unit's link is still up, so our wake only brings a sync block and no announcement. Its
+// link is taken down once ours has been up for the announcement limit with nothing heard,
+// and the unit is found within the connect wait. A unit that announces itself in time,
+// even late, never sees an unrecognised control byte.
+struct StaleSessionCase {
+  const char* name;
+  bool linkUpFromEarlierSession;
+  bool staleReply;
+  int announceDelayMs;
+  bool knocked;  // the unit's link was taken down
+};
+
+void PrintTo(const StaleSessionCase& row, std::ostream* out) { *out << row.name; }
+
+class ConnectAfterAnEarlierSession : public UpdaterTest, public ::testing::WithParamInterface<StaleSessionCase> {};
+
+TEST_P(ConnectAfterAnEarlierSession, FindsTheUnitWithinTheConnectWait) {
+  const StaleSessionCase& row = GetParam();
+  DeviceScript script;
+  script.linkUpFromEarlierSession = row.linkUpFromEarlierSession;
+  script.staleReply = row.staleReply;
+  script.announceDelayMs = row.announceDelayMs;
+  UpdateLimits limits;  // the unit's own connect wait and announcement limit
+  limits.startEndMs = limits.writeMs = 1000;
+  Begin(script, limits);
+  dlg->OnConnect();
+  EXPECT_TRUE(host->Boxes().empty());
+  EXPECT_EQ(dlg->Result(), UpdateResult::kConnected);
+  EXPECT_EQ(Text(IDC_DEVICE_NAME), "Corvane M6");
+  EXPECT_TRUE(Enabled(IDC_UPDATE));
+  EXPECT_EQ(device->LinkDownsByBadControl() > 0, row.knocked);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConnectAfterAnEarlierSession,
+    ::testing::Values(StaleSessionCase{"AUnitThatAnnouncesAtOnce", false, false, 0, false},
+                      StaleSessionCase{"AUnitThatAnnouncesLate", false, false, 700, false},
+                      StaleSessionCase{"AUnitWhoseLinkStayedUp", true, false, 0, true},
+                      StaleSessionCase{"AUnitWhoseLinkStayedUpWithAReplyOutstanding", true, true, 0, true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 TEST_F(UpdaterTest, AnotherDeviceTypeEnablesUpdateButNamesNoDevice) {
   DeviceScript script;
   script.deviceType = 0x41;

@@ -19,6 +19,8 @@ TEST(Limits, TheProgramsRunWithTheUnitsOwnTimeLimits) {
       {"start (erase) and end replies", update.startEndMs, 60000},
       {"each write acknowledgement", update.writeMs, 100000},
       {"device data asked again after", update.deviceDataRetryMs, 1000},
+      {"grace time of a dropped link", update.rideThroughMs, 10000},
+      {"unit's link taken down when it has not announced itself after", update.announceMs, 1000},
       {"wake burst interval", link.wakeIntervalMs, 100},
       {"keep-alive after quiet", link.keepAliveMs, 1000},
       {"receiver read limit", link.readTimeoutMs, 8000},
