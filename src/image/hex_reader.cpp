@@ -6,6 +6,7 @@
 #include "image/byte_stream.h"
 #include "image/disk_file_stream.h"
 #include "image/flash_image.h"
+#include "platform/file_open.h"
 #include "platform/resources.h"
 
 namespace cvm6 {
@@ -82,6 +83,38 @@ bool Placeable(std::uint8_t type, std::uint8_t count, std::uint32_t value) {
   }
 }
 
+bool IsBlank(std::uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+// Watches a line between records, one character at a time as NextDigit returns them (0
+// for a hexadecimal digit). Lines without a ":" are skipped, but one that holds nothing
+// but hexadecimal digits, at least as many as the shortest record has (count, address,
+// type, checksum), after at most one first character that is no letter, is a record
+// whose ":" was lost or damaged on its way: skipping it would leave its bytes erased.
+// Lines that begin with a letter ("S" records, words) or mix in blanks are notes.
+class CLineBetweenRecords {
+ public:
+  void Take(std::uint8_t c) {
+    if (IsBlank(c)) {
+      m_blankAfterContent = m_content;
+      return;
+    }
+    if (m_blankAfterContent) m_note = true;
+    const bool digit = c == 0;
+    if (digit) {
+      ++m_digits;
+    } else if (m_content || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+      m_note = true;
+    }
+    m_content = true;
+  }
+  bool LostItsColon() const { return !m_note && m_digits >= kShortestRecordDigits; }
+
+ private:
+  static constexpr unsigned kShortestRecordDigits = 10;
+  unsigned m_digits = 0;
+  bool m_content = false, m_blankAfterContent = false, m_note = false;
+};
+
 HexFault::Kind FaultOf(std::uint8_t code) {
   switch (code) {
     case kHexLineEnd: return HexFault::kCutByLineEnd;
@@ -100,13 +133,31 @@ bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fau
     if (fault) *fault = HexFault{kind, at};
     return false;
   };
+  // A UTF-8 byte order mark, as some editors write, may come first.
+  static constexpr std::uint8_t kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+  std::size_t markMatched = 0;
   for (;;) {
-    // Everything up to the next ":" is skipped: blank lines, notes, other record formats.
+    // Everything up to the next ":" is skipped: blank lines, notes, other record formats;
+    // but not a record that lost its colon.
     std::uint8_t ignored = 0;
+    CLineBetweenRecords between;
     for (std::uint8_t c = NextDigit(stream, ignored); c != ':'; c = NextDigit(stream, ignored)) {
-      if (c == kHexEndMarker) return fail(HexFault::kNoEndRecord, 0);
-      if (c == '\n') ++line;
+      if (c == kHexEndMarker || c == '\n') {
+        if (between.LostItsColon()) return fail(HexFault::kLostColon, line);
+        if (c == kHexEndMarker) return fail(HexFault::kNoEndRecord, 0);
+        between = {};
+        ++line;
+        markMatched = 3;
+        continue;
+      }
+      if (markMatched < 3 && c == kByteOrderMark[markMatched]) {
+        ++markMatched;
+        continue;
+      }
+      markMatched = 3;
+      between.Take(c);
     }
+    markMatched = 3;
 
     std::uint8_t count = 0, upper = 0, lower = 0, type = 0;
     for (std::uint8_t* field : {&count, &upper, &lower, &type})
@@ -140,13 +191,24 @@ bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fau
       if (fault) *fault = HexFault{HexFault::kUnplaceable, line, type};
       return false;
     }
+    // The rest of the record's line holds nothing but blanks: a byte that damage put
+    // there would otherwise pass unseen.
+    for (;;) {
+      const std::uint8_t c = NextDigit(stream, ignored);
+      if (c == '\n') {
+        ++line;
+        break;
+      }
+      if (c == kHexEndMarker) return fail(HexFault::kNoEndRecord, 0);
+      if (!IsBlank(c)) return fail(HexFault::kTextAfterRecord, line);
+    }
   }
 }
 
 bool CFlashImage::LoadHexFile(const std::string& path, std::uint32_t base, HexFault* fault) {
   const auto stream = CDiskFileStream::Open(path);
   if (!stream) {
-    if (fault) *fault = HexFault{HexFault::kCannotOpen, 0};
+    if (fault) *fault = HexFault{IsDirectory(path) ? HexFault::kIsADirectory : HexFault::kCannotOpen, 0};
     return false;
   }
   return ReadHex(*stream, base, fault);

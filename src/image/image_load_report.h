@@ -4,7 +4,9 @@
 // the unit cannot run (bytes up to a bad record, a bank missing, two versions mixed), so
 // the Update command refuses such an image before it erases anything.
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "image/hex_fault.h"
@@ -24,6 +26,8 @@ struct ImageLoadReport {
   std::string path;        // the list file or the hex file, as it was opened
   std::uint32_t base = 0;  // where a single hex file was read (kHexFile)
   std::vector<TextFault> faults;
+  // A list file's line whose base of 0x100000 or more ended the list, with that base.
+  std::optional<std::pair<unsigned, std::uint32_t>> listEnd;
 
   bool Usable() const { return faults.empty(); }
   // Where the image came from, for a technician and a log: "list file /srv/fw/cvm6.ini",
@@ -33,6 +37,9 @@ struct ImageLoadReport {
   // One line per faulty text, naming it and saying why, then "Nothing was written to
   // the device."
   std::string RefusalText() const;
+  // "The list ended at line 7 (base 0X100000): that line and the lines after it were
+  // not read.", or "" when the list ran to the end of its file.
+  std::string ListEndText() const;
 };
 
 }  // namespace cvm6

@@ -16,17 +16,41 @@ void Show(const StatusSink& status, const std::string& text) {
   if (status) status(text);
 }
 
+
+HexFault::Kind FaultKindOf(ListFault::Kind kind) {
+  switch (kind) {
+    case ListFault::kBaseNotHex: return HexFault::kListBaseNotHex;
+    case ListFault::kNoBase: return HexFault::kListNoBase;
+    case ListFault::kTextAfterBase: return HexFault::kListTextAfterBase;
+    case ListFault::kNameTooLong: return HexFault::kListNameTooLong;
+    case ListFault::kControlByte: break;
+  }
+  return HexFault::kListControlByte;
+}
+
 }  // namespace
 
+// Every entry is loaded, and every fault noted, the list's own and its texts', so that
+// the technician sees all that is wrong at once; the report then refuses the image.
 void CFlashImage::LoadListEntries(CByteStream& list, const std::string& listPath, bool resolveNames,
                                   const StatusSink& status, ImageLoadReport& report) {
   HexFault fault;
   CListFileReader reader(list);
+  std::size_t faultsNoted = 0;
+  auto noteListFaults = [&] {
+    for (; faultsNoted < reader.Faults().size(); ++faultsNoted) {
+      const ListFault& bad = reader.Faults()[faultsNoted];
+      report.faults.push_back({listPath, HexFault{FaultKindOf(bad.kind), bad.line, 0, bad.text}});
+    }
+  };
   while (const auto entry = reader.Next()) {
-    Show(status, ListEntryStatus(*entry));
+    noteListFaults();
+    Show(status, PrintableText(ListEntryStatus(*entry)));
     const std::string path = resolveNames ? ResolveListEntry(listPath, entry->name) : entry->name;
     if (!LoadHexFile(path, entry->base, &fault)) report.faults.push_back({path, fault});  // loading goes on
   }
+  noteListFaults();
+  if (const auto& end = reader.EndedBy()) report.listEnd = std::make_pair(end->line, end->base);
 }
 
 ImageLoadReport CFlashImage::LoadFirmwareImage(const StatusSink& status) {
@@ -83,8 +107,11 @@ ImageLoadReport CFlashImage::LoadImageFile(const std::string& path, std::uint32_
   auto file = CDiskFileStream::Open(path);
   // A list file's first word is a file name; an Intel HEX text starts with its first
   // record (the reader would skip anything before it, but nobody writes a hex file so).
+  // A UTF-8 byte order mark in front of either counts as a blank.
   std::uint8_t first = ' ';
-  while (file && file->ReadByte(first) && (first == ' ' || first == '\t' || first == '\r' || first == '\n')) {
+  while (file && file->ReadByte(first) &&
+         (first == ' ' || first == '\t' || first == '\r' || first == '\n' || first == 0xEF || first == 0xBB ||
+          first == 0xBF)) {
   }
   if (first == ':' || !file) {
     report.source = ImageSource::kHexFile;

@@ -11,5 +11,8 @@ namespace cvm6 {
 // files are opened: a directory, a FIFO or a device (a serial port named in a list file)
 // could block or never end. `systemPath` receives the name the system opened, for messages.
 std::FILE* OpenRegularFile(const std::string& windowsPath, std::string& systemPath);
+// Whether `windowsPath` names a folder: why a name that OpenRegularFile refused did not
+// open, in words a technician knows.
+bool IsDirectory(const std::string& windowsPath);
 
 }  // namespace cvm6

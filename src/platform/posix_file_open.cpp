@@ -28,4 +28,10 @@ std::FILE* OpenRegularFile(const std::string& windowsPath, std::string& systemPa
   return file;
 }
 
+bool IsDirectory(const std::string& windowsPath) {
+  const auto path = MapWindowsPath(windowsPath);
+  struct stat info {};
+  return path && ::stat(path->c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
 }  // namespace cvm6

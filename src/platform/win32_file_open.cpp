@@ -32,4 +32,10 @@ std::FILE* OpenRegularFile(const std::string& windowsPath, std::string& systemPa
   return file;
 }
 
+bool IsDirectory(const std::string& windowsPath) {
+  if (windowsPath.empty() || windowsPath.find('\0') != std::string::npos) return false;
+  const DWORD attributes = GetFileAttributesA(windowsPath.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 }  // namespace cvm6
