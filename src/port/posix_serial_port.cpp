@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <mutex>
+#include <optional>
 #include <shared_mutex>
 
 #include "platform/failure.h"
@@ -25,7 +26,14 @@ struct CSerialPort::SystemPort {
   void Transfer(bool reading, std::uint8_t* buffer, std::uint32_t length, std::uint32_t timeoutMs);
   void CloseWakeFds();
 
+  // Puts back the line settings (and the driver's low-latency flag) found at open: a
+  // port is left as it was found, a terminal named by mistake above all, which raw mode
+  // with reads that never wait would otherwise leave unusable.
+  void RestoreLine();
+
   int m_handle = -1;              // file descriptor of the tty; -1 when not open
+  std::optional<termios> m_foundLine;
+  std::optional<int> m_foundSerialFlags;
   int m_wakeFd = -1;              // eventfd that Close uses to end a waiting transfer
   int m_readerWakeFd = -1;        // eventfd that WakeReader uses to end a waiting Read
   std::shared_mutex m_closeLock;  // transfers hold it shared, Close exclusive
@@ -53,11 +61,12 @@ speed_t SpeedFor(std::uint32_t baud) {
 }
 
 // Raw 8N1 with no flow control of any kind; reads return what is there (the poll loop
-// does the waiting and the time-out).
-bool ApplyLineSettings(int fd, std::uint32_t baud, bool handshake) {
+// does the waiting and the time-out). `found` receives the settings the line had.
+bool ApplyLineSettings(int fd, std::uint32_t baud, bool handshake, std::optional<termios>& found) {
   const speed_t speed = SpeedFor(baud);
   termios tio{};
   if (speed == 0 || tcgetattr(fd, &tio) != 0) return false;
+  found = tio;
   cfmakeraw(&tio);
   tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
   tio.c_cflag |= CS8 | CREAD | CLOCAL;
@@ -80,11 +89,12 @@ void RaiseModemLines(int fd) {
 // USB adapters otherwise hold each short reply for their latency timer (16 ms on common
 // chips), which a stop-and-wait download pays on every block. Drivers without the
 // setting refuse it; that is fine.
-void AskForLowLatency(int fd) {
+void AskForLowLatency(int fd, std::optional<int>& foundFlags) {
   serial_struct serial{};
-  if (ioctl(fd, TIOCGSERIAL, &serial) == 0) {
+  if (ioctl(fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+    const int flags = serial.flags;
     serial.flags |= ASYNC_LOW_LATENCY;
-    (void)ioctl(fd, TIOCSSERIAL, &serial);
+    if (ioctl(fd, TIOCSSERIAL, &serial) == 0) foundFlags = flags;
   }
 }
 
@@ -116,13 +126,16 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
   // A file or /dev/null opens as well as a port does, but has no line to set.
   const bool serialLine = isatty(fd);
   if (serialLine) (void)ioctl(fd, TIOCEXCL);
-  if (!serialLine || !ApplyLineSettings(fd, baudRate, handshake)) {
+  port.m_handle = fd;
+  if (!serialLine || !ApplyLineSettings(fd, baudRate, handshake, port.m_foundLine)) {
+    port.RestoreLine();
+    (void)ioctl(fd, TIOCNXCL);
     close(fd);
+    port.m_handle = -1;
     ThrowCode(1101, serialLine ? "line settings refused" : DescribeOpenError(ENOTTY));
   }
   if (!handshake) RaiseModemLines(fd);
-  AskForLowLatency(fd);
-  port.m_handle = fd;
+  AskForLowLatency(fd, port.m_foundSerialFlags);
   m_baudRate = baudRate;
   m_opened = true;
 }
@@ -134,8 +147,24 @@ void CSerialPort::SystemPort::CloseWakeFds() {
   }
 }
 
+void CSerialPort::SystemPort::RestoreLine() {
+  if (m_foundSerialFlags) {
+    serial_struct serial{};
+    if (ioctl(m_handle, TIOCGSERIAL, &serial) == 0) {
+      serial.flags = *m_foundSerialFlags;
+      (void)ioctl(m_handle, TIOCSSERIAL, &serial);
+    }
+  }
+  // At once, not after the output drains: an adapter that stopped taking bytes would
+  // hold the close for ever.
+  if (m_foundLine) (void)tcsetattr(m_handle, TCSANOW, &*m_foundLine);
+  m_foundLine.reset();
+  m_foundSerialFlags.reset();
+}
+
 CSerialPort::SystemPort::~SystemPort() {
   if (m_handle >= 0) {
+    RestoreLine();
     (void)ioctl(m_handle, TIOCNXCL);  // the exclusive flag would outlive us on a shared tty
     close(m_handle);
   }
@@ -163,6 +192,7 @@ bool CSerialPort::Close() {
   if (port.m_wakeFd >= 0) (void)!write(port.m_wakeFd, &one, sizeof one);
   std::unique_lock<std::shared_mutex> guard(port.m_closeLock);
   if (port.m_handle < 0) return false;
+  port.RestoreLine();
   (void)ioctl(port.m_handle, TIOCNXCL);
   flock(port.m_handle, LOCK_UN);
   close(port.m_handle);

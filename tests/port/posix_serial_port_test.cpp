@@ -1,5 +1,9 @@
 // The POSIX port's own behaviour: what a timed-out read leaves, the lock that keeps a
 // second program out, errno texts, the device names of COM1..COM4.
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <chrono>
 #include <thread>
@@ -77,6 +81,48 @@ TEST_F(SerialPortTest, ATimedOutReadTakesTheBytesReadAheadWithIt) {
   port.Read(&last, 1, 2000);
   EXPECT_EQ(last, 8);
 }
+
+// A port is left with the line settings it was found with, however it ends: a terminal
+// named by mistake must not stay in raw mode with reads that never wait.
+class PortLeftAsFound : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PortLeftAsFound, TheLineSettingsFoundAtOpenAreBack) {
+  const bool closeFirst = GetParam();
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  char name[128];
+  ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
+  const int probe = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);  // a terminal in its normal mode
+  ASSERT_GE(probe, 0);
+  termios found{}, during{}, after{};
+  ASSERT_EQ(tcgetattr(probe, &found), 0);
+  ASSERT_TRUE(found.c_lflag & ICANON);
+  {
+    CSerialPort port(name, 57600, false);
+    ASSERT_TRUE(port.m_opened);
+    ASSERT_EQ(tcgetattr(probe, &during), 0);
+    EXPECT_FALSE(during.c_lflag & (ICANON | ECHO));
+    EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B57600));
+    if (closeFirst) {
+      EXPECT_TRUE(port.Close());
+    }
+  }
+  ASSERT_EQ(tcgetattr(probe, &after), 0);
+  EXPECT_EQ(after.c_iflag, found.c_iflag);
+  EXPECT_EQ(after.c_oflag, found.c_oflag);
+  EXPECT_EQ(after.c_cflag, found.c_cflag);
+  EXPECT_EQ(after.c_lflag, found.c_lflag);
+  EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&found));
+  EXPECT_EQ(after.c_cc[VMIN], found.c_cc[VMIN]);
+  EXPECT_EQ(after.c_cc[VTIME], found.c_cc[VTIME]);
+  close(probe);
+  close(master);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, PortLeftAsFound, ::testing::Values(false, true),
+                         [](const auto& row) { return row.param ? "Closed" : "Deleted"; });
 
 // An unplugged adapter: the read fails at once instead of waiting out its time-out.
 TEST_F(SerialPortTest, TheFarEndClosingFailsAWaitingReadPromptly) {
