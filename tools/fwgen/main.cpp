@@ -77,9 +77,19 @@ std::string MakeBankText(int bank, SplitMix& rng, Totals& totals) {
 
 }  // namespace
 
+constexpr const char* kUsage =
+    "usage: cvm6-fwgen OUTDIR\n"
+    "Writes the fourteen synthetic firmware texts cvm6.H01..cvm6.H14 into OUTDIR (made when missing).\n";
+
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: cvm6-fwgen OUTDIR\n");
+  const std::string first = argc > 1 ? argv[1] : "";
+  if (first == "--help" || first == "-h") {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  // A folder named like an option is a slip: nothing is written for it.
+  if (argc != 2 || first.empty() || first[0] == '-') {
+    std::fputs(kUsage, stderr);
     return 2;
   }
   try {
