@@ -195,6 +195,11 @@ std::chrono::steady_clock::duration CDeviceModel::SinceLastRequest() const {
   return std::chrono::steady_clock::now() - m_lastRequest;
 }
 
+void CDeviceModel::NoteAnswered() {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_lastRequest = std::chrono::steady_clock::now();
+}
+
 void CDeviceModel::AbandonDownload() {
   std::lock_guard<std::mutex> guard(m_lock);
   m_downloading = false;

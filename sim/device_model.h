@@ -70,8 +70,10 @@ class CDeviceModel {
   bool DownloadInProgress() const;
   // The updater went away in the middle of a download.
   void AbandonDownload();
-  // How long ago the last frame addressed to the model came (since construction when none).
+  // How long ago the last frame addressed to the model came, or the model last answered
+  // one (a long erase ends there); since construction when neither happened yet.
   std::chrono::steady_clock::duration SinceLastRequest() const;
+  void NoteAnswered();
   // Runs `visit` on the flash under the model's lock.
   template <typename Visit>
   auto WithFlash(Visit visit) const {

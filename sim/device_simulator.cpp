@@ -15,9 +15,10 @@ constexpr std::uint32_t kIdlePollMs = 1;
 // How long an end reply may wait for its acknowledgement before the download counts
 // as done anyway (the updater may close the port at once).
 constexpr std::uint32_t kEndAckWaitMs = 2000;
-// An updater in the middle of a download sends a frame at least this often (a block, or
-// its outstanding one again after a keep-alive interval of quiet).
-constexpr auto kDownloadFrameGap = std::chrono::milliseconds(1000);
+// An updater in the middle of a download sends a frame far more often than this (a
+// block, or its outstanding one again after a keep-alive interval of quiet), damaged or
+// not, once the unit has answered its last request.
+constexpr auto kDownloadFrameGap = std::chrono::milliseconds(2000);
 
 }  // namespace
 
@@ -76,19 +77,29 @@ void CDeviceSimulator::ModelThread() {
   // An updater that starts afresh while the unit's link is still up from one that went
   // away mid-download takes the unit's link down with an unrecognised control byte when
   // no announcement comes. Noise can make such a byte too, but in the middle of a
-  // download blocks keep coming; a bad byte after a long while without any frame from
-  // the updater means that the download was given up.
-  std::uint32_t syncsSeen = 0, timeoutsSeen = 0, badControlSeen = 0;
+  // download frames keep coming; a bad byte after a long while without any frame from
+  // the updater, good or damaged, since the unit last answered means that the download
+  // was given up.
+  std::uint32_t syncsSeen = 0, timeoutsSeen = 0, badControlSeen = 0, framesSeen = 0;
+  auto lastFrame = std::chrono::steady_clock::now();
   const auto readLimit = std::chrono::milliseconds(m_config.link.readTimeoutMs);
   while (!m_stop) {
     const LinkCounters counters = m_link->GetCounters();
+    const auto now = std::chrono::steady_clock::now();
+    const std::uint32_t frames =
+        counters.rxUnacked + counters.rxUnackedCrcErrors + counters.rxAckedCrcErrors + counters.rxDuplicates;
+    if (frames != framesSeen) {
+      framesSeen = frames;
+      lastFrame = now;
+    }
     if (counters.rxTimeouts != timeoutsSeen) {
       timeoutsSeen = counters.rxTimeouts;
       if (m_unitLine->QuietFor() >= readLimit) m_model.AbandonDownload();
     }
     if (counters.rxBadControl != badControlSeen) {
       badControlSeen = counters.rxBadControl;
-      if (m_model.SinceLastRequest() >= kDownloadFrameGap) m_model.AbandonDownload();
+      if (now - lastFrame >= kDownloadFrameGap && m_model.SinceLastRequest() >= kDownloadFrameGap)
+        m_model.AbandonDownload();
     }
     if (counters.linkSyncs != syncsSeen && m_link->IsActive()) {
       syncsSeen = counters.linkSyncs;
@@ -122,6 +133,7 @@ void CDeviceSimulator::Carry(DeviceAction action) {
   if (action.badControl) m_line->InjectControl(*action.badControl, before.framesWritten);
   if (action.garbageToHost) m_line->InjectToHost(m_line->Garbage(plan.garbageBytes), before.framesWritten);
   if (action.reply) m_link->QueueTransmit(std::move(action.reply));
+  m_model.NoteAnswered();
   // Whether the end reply was acknowledged is settled later by FollowUp, so that the
   // model keeps answering meanwhile (a new updater may already be talking).
   std::lock_guard<std::mutex> guard(m_followLock);

@@ -106,7 +106,7 @@ bool CLink::Start(CSerialPort* port) {
   m_wakeSeen.Reset();
   m_syncSeen.Reset();
   for (auto* counter : {&m_rxUnacked, &m_rxUnackedCrcErrors, &m_rxAckedCrcErrors, &m_rxDuplicates, &m_txUnacked,
-                        &m_txAcked, &m_rxTimeouts, &m_linkSyncs, &m_rxBadControl})
+                        &m_txAcked, &m_rxTimeouts, &m_linkSyncs, &m_rxBadControl, &m_rxKeepAlives})
     counter->store(0);
   try {
     m_receiver = std::thread(&CLink::ReceiverThread, this);
@@ -224,7 +224,7 @@ void CLink::WakeBeforeWaiting(std::size_t count) {
 void CLink::HandleUnit(std::uint8_t first, LastGoodFrame& last) {
   if (first & 0x80) {
     switch (first) {
-      case LINK_KEEPALIVE: break;
+      case LINK_KEEPALIVE: ++m_rxKeepAlives; break;
       case LINK_ACK: m_ackSeen.Set(); break;
       case LINK_NAK: m_nakSeen.Set(); break;
       case LINK_SYNC: m_syncSeen.Set(); break;

@@ -67,6 +67,9 @@ class CLink : public CFrameQueues {
   // stayed up from a session that ended without taking it down: it saw no link-up in
   // this one and so has not announced itself. Our own link stays up. For the owner thread.
   void TakeFarLinkDown() { m_farLinkDownRequest.Set(); }
+  // Keep-alive bytes received since Start: the far end's link is up and it has nothing
+  // to say.
+  std::uint32_t KeepAlivesReceived() const { return m_rxKeepAlives.load(); }
 
   LinkCounters GetCounters() const;
   const LinkLimits& Limits() const { return m_limits; }
@@ -136,7 +139,7 @@ class CLink : public CFrameQueues {
 
   std::atomic<std::uint32_t> m_rxUnacked{0}, m_rxUnackedCrcErrors{0}, m_rxAckedCrcErrors{0},
       m_rxDuplicates{0}, m_txUnacked{0}, m_txAcked{0}, m_rxTimeouts{0}, m_linkSyncs{0},
-      m_rxBadControl{0};
+      m_rxBadControl{0}, m_rxKeepAlives{0};
 
   // Transmitter-thread state.
   std::uint8_t m_txSequence = 1;

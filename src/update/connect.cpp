@@ -118,19 +118,26 @@ bool CUpdaterDlg::WaitForDevice() {
 // put it back) answers our wake with a sync block, and the link is up at once, but it
 // sees no link-up and says nothing. Our wake bursts keep its link from timing out, so it
 // would stay silent until long after the wait. When the link has been up for a while
-// with no announcement, the unit's link is taken down: it wakes us, comes up afresh and
-// announces itself. A unit that announces itself in time never sees this.
+// with no announcement and the unit sends keep-alives (its link is up and it has nothing
+// to say), the unit's link is taken down: it wakes us, comes up afresh and announces
+// itself. A unit that announces itself in time never sees this; nor does one that is
+// only slow, since it sends no keep-alive while its announcement waits to go out.
 void CUpdaterDlg::AwaitAnnouncement(std::uint32_t deadline) {
+  constexpr std::uint32_t kLookAgainMs = 100;  // for a keep-alive, once the limit has passed
   for (;;) {
-    // Until the link is up, it is looked at again once a limit has passed.
-    const std::uint32_t knockAt = (m_linkUp ? m_linkUpAt : TimeGetTime()) + m_limits.announceMs;
-    PollUntil(m_deviceSeen, TickBefore(knockAt, deadline) ? knockAt : deadline);
     const std::uint32_t now = TimeGetTime();
-    if (m_deviceSeen || m_unitChanged || !TickBefore(now, deadline) || PortGone()) return;
-    if (m_linkUp && !TickBefore(now, m_linkUpAt + m_limits.announceMs)) {
-      TraceLine("LINK: no announcement since the link came up; taking the unit's link down\n");
+    // Until the link is up, it is looked at again once a limit has passed.
+    std::uint32_t lookAt = (m_linkUp ? m_linkUpAt : now) + m_limits.announceMs;
+    if (!TickBefore(now, lookAt)) lookAt = now + kLookAgainMs;
+    PollUntil(m_deviceSeen, TickBefore(lookAt, deadline) ? lookAt : deadline);
+    const std::uint32_t after = TimeGetTime();
+    if (m_deviceSeen || m_unitChanged || !TickBefore(after, deadline) || PortGone()) return;
+    if (m_linkUp && !TickBefore(after, m_linkUpAt + m_limits.announceMs) &&
+        m_link.KeepAlivesReceived() != m_keepAlivesAtLinkUp) {
+      TraceLine("LINK: the unit's link is up but it has not announced itself; taking its link down\n");
       m_link.TakeFarLinkDown();
-      m_linkUpAt = now;
+      m_linkUpAt = after;
+      m_keepAlivesAtLinkUp = m_link.KeepAlivesReceived();
     }
   }
 }

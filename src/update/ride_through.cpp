@@ -26,6 +26,7 @@ void CUpdaterDlg::OnNowInactive() {
 void CUpdaterDlg::OnNowActive() {
   m_linkUp = true;
   m_linkUpAt = TimeGetTime();
+  m_keepAlivesAtLinkUp = m_link.KeepAlivesReceived();
   if (!m_ridingThrough) return;
   m_ridingThrough = false;
   m_link.AskForResend();

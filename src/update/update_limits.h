@@ -15,10 +15,11 @@ struct UpdateLimits {
   // While downloading, a link that went down may come back within this long; the
   // download then carries on.
   std::uint32_t rideThroughMs = 10000;
-  // The link is up and the unit has not announced itself this long: its link may still be
-  // up from a session that ended without taking it down (Ctrl-C, a closed window, a
-  // cable pulled and put back), and a unit announces itself only when its link comes up.
-  // Its link is then taken down (CLink::TakeFarLinkDown), and again after as long.
+  // The link is up, the unit has not announced itself this long and sends keep-alives:
+  // its link is still up from a session that ended without taking it down (Ctrl-C, a
+  // closed window, a cable pulled and put back), and a unit announces itself only when
+  // its link comes up. Its link is then taken down (CLink::TakeFarLinkDown), and again
+  // after as long.
   std::uint32_t announceMs = 1000;
 };
 

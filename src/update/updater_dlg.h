@@ -169,6 +169,7 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool m_unitChanged = false;   // a unit announced itself while downloading
   bool m_linkUp = false;              // the link's last notice said up
   std::uint32_t m_linkUpAt = 0;       // tick count of that notice, or of the last TakeFarLinkDown
+  std::uint32_t m_keepAlivesAtLinkUp = 0;  // the link's KeepAlivesReceived then
   bool m_ridingThrough = false;       // the link is down, the download waits for it
   std::uint32_t m_linkLostAt = 0;     // tick count when it went down
   std::uint16_t m_linkLostAtBlock = 0;
