@@ -9,6 +9,11 @@
 #include "update/control_ids.h"
 
 namespace cvm6 {
+namespace {
+
+constexpr const char* kCompleteStatus = "Update Complete";
+
+}  // namespace
 
 CConsoleHost::CConsoleHost(std::string portName, std::size_t unit, CUnitBoard& board, CTerminalQuestion& question,
                            CFlashLog* log)
@@ -48,7 +53,9 @@ void CConsoleHost::SetControlText(int id, const std::string& text) {
     FinishLine();
     std::string line = text;
     while (!line.empty() && line.back() == '\n') line.pop_back();
-    m_board.Status(m_unit, line);
+    // The completion prompt, "Update Complete!...", follows at once: the status alone
+    // would say it twice.
+    m_board.Status(m_unit, line, line != kCompleteStatus);
     Log("status: " + line);
     m_writing = line.rfind("Updating", 0) == 0;
     if (m_writing) {
@@ -116,6 +123,8 @@ void CConsoleHost::EndBlockPass() {
         ", " + std::to_string(m_rideThroughs) + " dropped link" + (m_rideThroughs == 1 ? "" : "s") + " ridden through";
   Say(text);
 }
+
+void CConsoleHost::Ended(const std::string& result) { m_board.Ended(m_unit, result); }
 
 void CConsoleHost::FinishLine() {
   m_board.EndProgress(m_unit);

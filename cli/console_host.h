@@ -46,6 +46,8 @@ class CConsoleHost : public DialogHost {
   void ShowRideThrough(std::uint16_t block, std::uint32_t ms);
   // Ends the live line and, after a block pass, prints its summary line.
   void FinishLine();
+  // The unit's run is over: its live line shows `result` from now on.
+  void Ended(const std::string& result);
   // A line of the unit's own (to standard error when `error`), also in the log.
   void Say(const std::string& text, bool error = false);
   // A line for the log alone (--trace messages go to both through Say).

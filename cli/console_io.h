@@ -8,14 +8,16 @@
 
 namespace cvm6 {
 
-// Thrown on the procedure's thread once Ctrl-C (or SIGTERM) has come.
+// Thrown on the procedure's thread once Ctrl-C (or SIGTERM, or the terminal hanging up)
+// has come.
 struct Interrupted {};
 
 // Installs the interrupt handling. Call it first in main, before any thread starts: on
 // POSIX the signals are then taken by a thread of their own (the others block them), so
 // a blocked read anywhere cannot swallow one. After the first interrupt
 // InterruptRequested() is true and every registered wake runs; a second one ends the
-// program at once with status 130.
+// program at once with status 130, after the last words (CLastWords). A closed pipe on
+// standard output or error is no reason to end: writes to it fail, and the run goes on.
 void InstallInterruptHandling();
 bool InterruptRequested();
 // While it lives, runs `wake` on each interrupt, from a thread that is not a signal
@@ -30,6 +32,24 @@ class CInterruptWake {
  private:
   std::function<void()> m_wake;
 };
+
+// While it lives, `words` is what a second interrupt says before the program ends at
+// once (in place of the words of an outer CLastWords, which come back when it ends). They
+// run on the interrupt's own thread while the units may be stuck anywhere, so they must
+// not wait for the units' locks for long (see CFlashLog::WriteLast).
+class CLastWords {
+ public:
+  explicit CLastWords(std::function<void()> words);
+  ~CLastWords();
+  CLastWords(const CLastWords&) = delete;
+  CLastWords& operator=(const CLastWords&) = delete;
+
+ private:
+  std::function<void()> m_outer;
+};
+
+// Writes `text` to standard error at once, past every lock of the program's own.
+void WriteErrorNow(const std::string& text);
 
 // Whether `out` is a terminal to keep live lines on. With `cursorMoves` (one live line per
 // unit, redrawn in place) it must also take the cursor movements of ANSI terminals: a

@@ -1,7 +1,9 @@
-// Ctrl-C and the controlling terminal on POSIX. SIGINT and SIGTERM are blocked in every
-// thread and taken with sigwait() by one thread of their own, so the handling runs as
-// ordinary code: it sets events and writes a byte to a pipe that a question waiting on
-// the terminal polls beside it. The pipe is never drained: once readable, it stays so.
+// Ctrl-C and the controlling terminal on POSIX. SIGINT, SIGTERM and SIGHUP (the terminal
+// closed under the program) are blocked in every thread and taken with sigwait() by one
+// thread of their own, so the handling runs as ordinary code: it sets events and writes a
+// byte to a pipe that a question waiting on the terminal polls beside it. The pipe is
+// never drained: once readable, it stays so. SIGPIPE is ignored: output into a pipe whose
+// reader went away (`cvm6-flash ... | head`) fails with EPIPE, and the units go on.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -23,11 +25,7 @@ void SignalThread(sigset_t signals) {
   for (;;) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
-    if (!MarkInterrupted()) {
-      static const char kAgain[] = "\nInterrupted again: leaving at once.\n";
-      (void)!write(STDERR_FILENO, kAgain, sizeof kAgain - 1);
-      _exit(130);
-    }
+    if (!MarkInterrupted()) LeaveAtOnce();
     const char byte = 1;
     (void)!write(g_interruptPipe[1], &byte, 1);
     RunInterruptWakes();
@@ -47,6 +45,8 @@ bool WriteAll(int fd, const std::string& text) {
 
 }  // namespace
 
+void WriteErrorNow(const std::string& text) { (void)WriteAll(STDERR_FILENO, text); }
+
 void InstallInterruptHandling() {
   static std::once_flag once;
   std::call_once(once, [] {
@@ -55,7 +55,9 @@ void InstallInterruptHandling() {
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);
     sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
     std::thread(SignalThread, signals).detach();
   });
 }

@@ -16,12 +16,7 @@ namespace {
 HANDLE g_interruptEvent = nullptr;
 BOOL WINAPI OnConsoleControl(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
-  if (!MarkInterrupted()) {
-    static const char kAgain[] = "\nInterrupted again: leaving at once.\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kAgain, sizeof kAgain - 1, &written, nullptr);
-    ExitProcess(130);
-  }
+  if (!MarkInterrupted()) LeaveAtOnce();
   if (g_interruptEvent) SetEvent(g_interruptEvent);
   RunInterruptWakes();
   return TRUE;  // handled: the procedure ends itself, the unit's link and port cleanly
@@ -66,6 +61,11 @@ bool ReadAnswer(HANDLE input, HANDLE output, std::string& line) {
 }
 
 }  // namespace
+
+void WriteErrorNow(const std::string& text) {
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
 
 void InstallInterruptHandling() {
   static std::once_flag once;

@@ -22,8 +22,14 @@ enum ExitStatus {
 inline constexpr const char* kExitStatusText =
     "Exit status: 0 done, 1 usage, 2 port not opened, 3 device not found, 4 wrong device,\n"
     "5 download failed, 6 no image, 7 communication error, 8 cancelled: nothing was written,\n"
-    "130 interrupted. With several units: 0 when every unit is done, else the status of the\n"
-    "first unit in --port order that is not.";
+    "130 interrupted (Ctrl-C, SIGTERM, SIGHUP). With several units: 0 when every unit is done,\n"
+    "else the status of the first unit in --port order whose erase had begun and that did not\n"
+    "finish, or when there is none, of the first unit that is not done.\n"
+    "\n"
+    "The list file (cvm6.ini, or a list given with --image): one entry per line, a hex file's\n"
+    "name (no blanks, at most 79 characters) and its base address in hexadecimal, as in\n"
+    "\"fw0.hex 0\" and \"fw1.hex 10000\". A base of 100000 or more ends the list. Any other line\n"
+    "that is not a whole entry refuses the image, named with its line.";
 
 // The exit status of what the procedure says its last command came to.
 int ExitStatusFor(UpdateResult result);

@@ -16,29 +16,47 @@ std::unique_ptr<CFlashLog> CFlashLog::Open(const std::string& path, std::string&
   return std::unique_ptr<CFlashLog>(new CFlashLog(file));
 }
 
-CFlashLog::~CFlashLog() { std::fclose(m_file); }
+CFlashLog::~CFlashLog() {
+  if (m_file) std::fclose(m_file);
+}
 
-void CFlashLog::Write(const std::string& port, const std::string& text) {
+// Under the log's lock (or past it, for the last lines): localtime's buffer is shared.
+std::string CFlashLog::Lines(const std::string& port, const std::string& text) const {
   const auto now = std::chrono::system_clock::now();
   const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
   const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() % 1000;
-  std::lock_guard<std::mutex> guard(m_lock);
-  // localtime's buffer is shared: the log's lock is the only one that uses it.
   char stamp[40] = "";
   if (const std::tm* local = std::localtime(&seconds)) std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", local);
   const std::string prefix =
       std::string(stamp) + "." + std::to_string(1000 + ms).substr(1) + " " + (port.empty() ? "" : "[" + port + "] ");
+  std::string lines;
   std::size_t begin = 0;
   while (begin < text.size()) {
     std::size_t end = text.find('\n', begin);
     if (end == std::string::npos) end = text.size();
-    if (end > begin) {
-      const std::string line = prefix + text.substr(begin, end - begin) + "\n";
-      std::fwrite(line.data(), 1, line.size(), m_file);
-    }
+    if (end > begin) lines += prefix + text.substr(begin, end - begin) + "\n";
     begin = end + 1;
   }
+  return lines;
+}
+
+void CFlashLog::Write(const std::string& port, const std::string& text) {
+  std::lock_guard<std::timed_mutex> guard(m_lock);
+  if (!m_file) return;
+  const std::string lines = Lines(port, text);
+  std::fwrite(lines.data(), 1, lines.size(), m_file);
   std::fflush(m_file);
+}
+
+void CFlashLog::WriteLast(const std::string& text) {
+  // Whoever holds the lock that long is stuck in the middle of a write to the file; the
+  // lines before it have all been flushed, and waiting on would hang the program.
+  std::unique_lock<std::timed_mutex> guard(m_lock, std::chrono::milliseconds(500));
+  if (!guard.owns_lock() || !m_file) return;
+  const std::string lines = Lines(std::string(), text);
+  std::fwrite(lines.data(), 1, lines.size(), m_file);
+  std::fclose(m_file);
+  m_file = nullptr;
 }
 
 }  // namespace cvm6

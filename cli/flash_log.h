@@ -22,10 +22,16 @@ class CFlashLog {
   // then "[port] " when `port` is given.
   void Write(const std::string& port, const std::string& text);
   void Write(const std::string& text) { Write(std::string(), text); }
+  // The last lines before the program ends at once (a second Ctrl-C), from a thread that
+  // must not hang on a unit stuck in the middle of a write: it waits for the log's lock
+  // at most half a second, and writes nothing without it. The file is closed.
+  void WriteLast(const std::string& text);
 
  private:
   explicit CFlashLog(std::FILE* file) : m_file(file) {}
-  std::mutex m_lock;
+  std::string Lines(const std::string& port, const std::string& text) const;
+
+  std::timed_mutex m_lock;
   std::FILE* m_file;
 };
 

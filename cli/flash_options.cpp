@@ -106,6 +106,7 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
     if (!value || *value >= kListEndBase)
       return {std::nullopt, Refuse("--base needs a hexadecimal address below 100000, not '" + base + "'")};
     o.base = *value;
+    o.baseGiven = true;
   }
   std::set<std::string> seen;
   for (const auto& port : o.ports)

@@ -14,6 +14,7 @@ struct FlashOptions {
   std::vector<std::string> simulatorArgs;  // options of cvm6-sim after --simulate
   std::string image;                       // --image; empty: the search order
   std::uint32_t base = 0;                  // --base, for a single hex file
+  bool baseGiven = false;                  // a list file gives its own bases: --base with one is a slip
   bool dryRun = false;
   std::string logPath;
   bool json = false;

@@ -93,7 +93,16 @@ void CFlashUnit::Run() {
   }
   m_outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   Fill(status, result);
+  m_ended = true;
+  m_host.Ended(m_outcome.result);
   m_host.Log("unit ended: " + m_outcome.result + ", exit status " + std::to_string(status));
+}
+
+std::string CFlashUnit::StateNow() const {
+  const std::string port = "[" + m_outcome.port + "] ";
+  if (m_ended) return port + m_outcome.result + ", exit status " + std::to_string(m_outcome.exitStatus);
+  return port + (m_dialog.EraseRequested() ? std::string("Interrupted. ") + kFlashIncomplete
+                                           : std::string("Interrupted. ") + kUntouched);
 }
 
 void CFlashUnit::Fill(int exitStatus, const std::string& result) {

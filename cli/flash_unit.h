@@ -3,6 +3,7 @@
 // window's, driven as Connect then Update), on a thread of its own. Units share only
 // the screen, the log, the image (read only) and the answer to the synthetic-image
 // question; one unit's failure, unplugging or slowness reaches no other.
+#include <atomic>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -37,6 +38,9 @@ class CFlashUnit {
   void Wake() { m_dialog.WakeWaits(); }
   // After Join.
   const UnitOutcome& Outcome() const { return m_outcome; }
+  // Any thread, at any moment: "[port] " and where the unit stands, for the last words
+  // of a second Ctrl-C: its result once it has ended, else whether its erase had begun.
+  std::string StateNow() const;
 
  private:
   void Run();
@@ -45,6 +49,7 @@ class CFlashUnit {
   CConsoleHost m_host;
   CFlashDialog m_dialog;
   UnitOutcome m_outcome;
+  std::atomic<bool> m_ended{false};  // m_outcome is whole
   std::thread m_thread;
 };
 

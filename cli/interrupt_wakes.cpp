@@ -1,7 +1,9 @@
 #include "interrupt_wakes.h"
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "console_io.h"
@@ -12,8 +14,29 @@ namespace {
 std::atomic<bool> g_requested{false};
 std::mutex g_wakesLock;
 std::vector<const std::function<void()>*> g_wakes;
+std::mutex g_lastWordsLock;
+std::function<void()> g_lastWords;
 
 }  // namespace
+
+CLastWords::CLastWords(std::function<void()> words) {
+  std::lock_guard<std::mutex> guard(g_lastWordsLock);
+  m_outer = std::exchange(g_lastWords, std::move(words));
+}
+
+CLastWords::~CLastWords() {
+  std::lock_guard<std::mutex> guard(g_lastWordsLock);
+  g_lastWords = std::move(m_outer);
+}
+
+void LeaveAtOnce() {
+  WriteErrorNow("\nInterrupted again: leaving at once.\n");
+  {
+    std::lock_guard<std::mutex> guard(g_lastWordsLock);
+    if (g_lastWords) g_lastWords();
+  }
+  std::_Exit(130);
+}
 
 bool MarkInterrupted() { return !g_requested.exchange(true); }
 

@@ -2,6 +2,7 @@
 // one unit or several at once.
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,7 @@
 #include "flash_unit.h"
 #include "image/flash_image.h"
 #include "image/image_read_error.h"
+#include "image/list_file.h"
 #include "platform/firmware_kind.h"
 #include "platform/resources.h"
 #include "platform/version.h"
@@ -23,6 +25,9 @@
 
 namespace cvm6 {
 namespace {
+
+// What the log calls every interrupt.
+constexpr const char* kInterruptText = "Ctrl-C, SIGTERM or a hang-up";
 
 void PrintLines(std::FILE* out, const std::string& text) {
   std::fprintf(out, "%s\n", text.c_str());
@@ -75,10 +80,24 @@ int Run(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) command += std::string(" ") + argv[i];
     log->Write(std::string("cvm6-flash ") + kProgramVersion + " started: " + command);
   }
+  // A second interrupt ends the program at once. Before the units run, and once they have
+  // ended, all it has to say is how each unit ended (none, or their results).
+  std::mutex endedLock;
+  std::string endedStates;
+  CLastWords outerWords([&] {
+    std::string states;
+    {
+      std::lock_guard<std::mutex> guard(endedLock);
+      states = endedStates;
+    }
+    WriteErrorNow(states);
+    if (log) log->WriteLast(states + "run interrupted again: exit status 130");
+  });
   auto finish = [&](int status, std::vector<UnitOutcome> units, const ImageFacts& facts) {
     if (options.json) std::printf("%s\n", JsonResult(facts, units, status).c_str());
     if (log)
-      log->Write(InterruptRequested() ? "run interrupted (Ctrl-C): exit status " + std::to_string(status)
+      log->Write(InterruptRequested() ? std::string("run interrupted (") + kInterruptText + "): exit status " +
+                                            std::to_string(status)
                                       : "run ended: exit status " + std::to_string(status));
     std::fflush(stdout);
     return status;
@@ -95,13 +114,31 @@ int Run(int argc, char** argv) {
         std::string("The firmware image could not be read: ") + error.what() + "\nNothing was written to the device.";
     std::fprintf(stderr, "%s\n", why.c_str());
     if (log) log->Write("no image: " + why);
-    return finish(kNoImage, {}, ImageFacts{options.image, 0, 0, ""});
+    ImageFacts unread;
+    unread.source = PrintableText(options.image.empty() ? "the search order" : options.image);
+    unread.refused = true;
+    unread.faults.push_back({options.image, HexFault{HexFault::kReadError, 0, 0, error.what()}});
+    return finish(kNoImage, {}, unread);
+  }
+  // A list file gives every entry its own base: a --base beside one is a slip.
+  if (options.baseGiven && report.source == ImageSource::kListFile) {
+    std::fprintf(stderr,
+                 "cvm6-flash: --base goes with a single hex file; %s is a list file, whose entries give their own "
+                 "bases.\nRun with --help for the options.\n",
+                 PrintableText(options.image).c_str());
+    if (log) log->Write("usage: --base given with the list file " + PrintableText(options.image));
+    return finish(kUsage, {}, ImageFacts{report.SourceText()});
   }
   const ImageFacts facts = DescribeImage(*image, report);
   PrintLines(out, ImageSummaryText(facts, *image, options.dryRun));
-  if (log)
-    log->Write("image: " + facts.source + ", " + std::to_string(facts.bytes) + " bytes, " +
-               std::to_string(facts.blocks) + " blocks, SHA-256 " + facts.sha256);
+  if (log) {
+    if (facts.refused)
+      log->Write("image refused: " + facts.source);
+    else
+      log->Write("image: " + facts.source + ", " + std::to_string(facts.bytes) + " bytes, " +
+                 std::to_string(facts.blocks) + " blocks, SHA-256 " + facts.sha256);
+    if (!facts.listEndText.empty()) log->Write(facts.listEndText);
+  }
   // A damaged or empty image goes to no unit: no port is opened for it.
   if (!report.Usable() || image->GetCount() == 0) {
     const std::string why = !report.Usable() ? report.RefusalText() : CUpdaterDlg::kNoImageText;
@@ -133,14 +170,26 @@ int Run(int argc, char** argv) {
       units.push_back(std::make_unique<CFlashUnit>(i, options.ports[i], shared));
     {
       CInterruptWake wake([&units, &log] {
-        if (log) log->Write("interrupt (Ctrl-C or SIGTERM): stopping every unit");
+        if (log) log->Write(std::string("interrupt (") + kInterruptText + "): stopping every unit");
         for (auto& unit : units) unit->Wake();
+      });
+      // A second interrupt ends the program at once, wherever the units are; it still
+      // says for each whether its erase had begun, and the log says so too.
+      CLastWords lastWords([&units, &log] {
+        std::string state;
+        for (const auto& unit : units) state += unit->StateNow() + "\n";
+        WriteErrorNow(state);
+        if (log) log->WriteLast(state + "run interrupted again: exit status 130");
       });
       for (auto& unit : units) unit->Start();
       for (auto& unit : units) unit->Join();
     }
     board.Close();
-    for (auto& unit : units) outcomes.push_back(unit->Outcome());
+    std::lock_guard<std::mutex> guard(endedLock);
+    for (auto& unit : units) {
+      outcomes.push_back(unit->Outcome());
+      endedStates += unit->StateNow() + "\n";
+    }
   }
   if (outcomes.size() > 1) PrintLines(out, "\n" + SummaryTable(outcomes));
   if (log)

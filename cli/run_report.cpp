@@ -35,12 +35,27 @@ std::string VersionText(const UnitOutcome& unit) {
 }  // namespace
 
 ImageFacts DescribeImage(const CFlashImage& image, const ImageLoadReport& report) {
-  return ImageFacts{report.SourceText(), image.GetCount(), CountBlocks(image), FlashDigest(image)};
+  ImageFacts facts;
+  facts.source = report.SourceText();
+  facts.listEnd = report.listEnd;
+  facts.listEndText = report.ListEndText();
+  if (!report.Usable()) {
+    facts.refused = true;
+    facts.faults = report.faults;
+    return facts;
+  }
+  facts.bytes = image.GetCount();
+  facts.blocks = CountBlocks(image);
+  facts.sha256 = FlashDigest(image);
+  return facts;
 }
 
 std::string ImageSummaryText(const ImageFacts& facts, const CFlashImage& image, bool withRanges) {
-  std::string text = "Image: " + facts.source + "\nBytes: " + std::to_string(facts.bytes) +
-                     "\nBlocks: " + std::to_string(facts.blocks) + "\nSHA-256: " + facts.sha256;
+  if (facts.refused) return "Image: " + facts.source;
+  std::string text = "Image: " + facts.source;
+  if (!facts.listEndText.empty()) text += "\n" + facts.listEndText;
+  text += "\nBytes: " + std::to_string(facts.bytes) + "\nBlocks: " + std::to_string(facts.blocks) +
+          "\nSHA-256: " + facts.sha256;
   if (withRanges) {
     const std::vector<AddressRange> ranges = StoredRanges(image);
     text += "\nRanges: " + std::to_string(ranges.size());
@@ -85,8 +100,22 @@ std::string SummaryLine(const UnitOutcome& unit) {
 
 std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& units, int exitStatus) {
   nlohmann::json result;
-  result["image"] = {
-      {"source", facts.source}, {"bytes", facts.bytes}, {"blocks", facts.blocks}, {"sha256", facts.sha256}};
+  nlohmann::json& image = result["image"];
+  image["source"] = facts.source;
+  image["refused"] = facts.refused;
+  if (facts.refused) {
+    image["bytes"] = image["blocks"] = image["sha256"] = nullptr;
+  } else {
+    image["bytes"] = facts.bytes;
+    image["blocks"] = facts.blocks;
+    image["sha256"] = facts.sha256;
+  }
+  image["faults"] = nlohmann::json::array();
+  for (const auto& [text, fault] : facts.faults)
+    image["faults"].push_back({{"file", text},
+                               {"line", fault.line != 0 ? nlohmann::json(fault.line) : nlohmann::json(nullptr)},
+                               {"reason", fault.Reason()}});
+  image["list_ended_at_line"] = facts.listEnd ? nlohmann::json(facts.listEnd->first) : nlohmann::json(nullptr);
   result["units"] = nlohmann::json::array();
   for (const UnitOutcome& unit : units) {
     nlohmann::json entry;
@@ -110,6 +139,8 @@ std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& 
 }
 
 int RunExitStatus(const std::vector<UnitOutcome>& units) {
+  for (const UnitOutcome& unit : units)
+    if (unit.exitStatus != 0 && unit.eraseBegun) return unit.exitStatus;
   for (const UnitOutcome& unit : units)
     if (unit.exitStatus != 0) return unit.exitStatus;
   return 0;

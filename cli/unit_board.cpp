@@ -20,7 +20,15 @@ std::string Bar(double fraction, int width) {
 
 CUnitBoard::CUnitBoard(std::FILE* out, std::vector<std::string> ports, bool terminal)
     : m_out(out), m_terminal(terminal) {
-  for (auto& port : ports) m_rows.push_back(Row{std::move(port), "Waiting", 0, 0, 0});
+  for (auto& port : ports) m_rows.push_back(Row{std::move(port), "Waiting"});
+}
+
+void CUnitBoard::Put(std::FILE* stream, const char* text) {
+  if (!std::ferror(stream)) std::fputs(text, stream);
+}
+
+void CUnitBoard::Flush(std::FILE* stream) {
+  if (!std::ferror(stream)) std::fflush(stream);
 }
 
 void CUnitBoard::Print(std::size_t unit, const std::string& text, bool error) {
@@ -37,11 +45,11 @@ void CUnitBoard::Print(std::size_t unit, const std::string& text, bool error) {
 void CUnitBoard::Emit(std::size_t unit, const std::string& text, bool error) {
   std::FILE* stream = error ? stderr : m_out;
   if (m_lineOpen) {
-    std::fputs("\n", m_out);
+    Put(m_out, "\n");
     m_lineOpen = false;
   }
   if (!Several()) {
-    std::fprintf(stream, "%s\n", text.c_str());
+    Put(stream, (text + "\n").c_str());
   } else {
     // Every line of a message carries its port: lines of other units may come between.
     std::size_t begin = 0;
@@ -49,16 +57,15 @@ void CUnitBoard::Emit(std::size_t unit, const std::string& text, bool error) {
       std::size_t end = text.find('\n', begin);
       if (end == std::string::npos) end = text.size();
       if (end > begin)  // a blank line with a port in front only pulls the units' lines apart
-        std::fprintf(stream, "[%s] %.*s\n", m_rows[unit].port.c_str(), static_cast<int>(end - begin),
-                     text.data() + begin);
+        Put(stream, ("[" + m_rows[unit].port + "] " + text.substr(begin, end - begin) + "\n").c_str());
       begin = end + 1;
     }
   }
-  std::fflush(stream);
-  if (stream != m_out) std::fflush(m_out);
+  Flush(stream);
+  if (stream != m_out) Flush(m_out);
 }
 
-void CUnitBoard::Status(std::size_t unit, const std::string& text) {
+void CUnitBoard::Status(std::size_t unit, const std::string& text, bool printLine) {
   std::string line = text;
   while (!line.empty() && line.back() == '\n') line.pop_back();
   std::lock_guard<std::mutex> guard(m_lock);
@@ -68,6 +75,7 @@ void CUnitBoard::Status(std::size_t unit, const std::string& text) {
       Erase();
       Draw();
     }
+  } else if (!printLine) {
   } else if (m_paused) {
     m_held.push_back({unit, line, false});
   } else {
@@ -93,28 +101,43 @@ void CUnitBoard::Progress(std::size_t unit, std::uint32_t sent, std::uint32_t to
   // One unit: the progress line is rewritten in place until its pass ends.
   const double fraction = static_cast<double>(sent) / total;
   const double eta = rate > 0 ? (total - sent) / rate : 0;
-  std::fprintf(m_out, "\r%s [%s] %3d%% %u/%u bytes %.1f KiB/s ETA %ds ", row.status.c_str(), Bar(fraction, 30).c_str(),
-               static_cast<int>(fraction * 100), sent, total, rate / 1024, static_cast<int>(eta));
-  std::fflush(m_out);
+  char text[256];
+  std::snprintf(text, sizeof text, "\r%s [%s] %3d%% %u/%u bytes %.1f KiB/s ETA %ds ", row.status.c_str(),
+                Bar(fraction, 30).c_str(), static_cast<int>(fraction * 100), sent, total, rate / 1024,
+                static_cast<int>(eta));
+  Put(m_out, text);
+  Flush(m_out);
   m_lineOpen = true;
 }
 
 void CUnitBoard::EndProgress(std::size_t) {
   std::lock_guard<std::mutex> guard(m_lock);
   if (!m_lineOpen) return;
-  std::fputs("\n", m_out);
-  std::fflush(m_out);
+  Put(m_out, "\n");
+  Flush(m_out);
   m_lineOpen = false;
+}
+
+void CUnitBoard::Ended(std::size_t unit, const std::string& result) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  Row& row = m_rows[unit];
+  row.status = result;
+  row.rate = 0;
+  row.ended = true;
+  if (Live() && !m_paused) {
+    Erase();
+    Draw();
+  }
 }
 
 void CUnitBoard::Pause() {
   std::lock_guard<std::mutex> guard(m_lock);
   if (m_lineOpen) {
-    std::fputs("\n", m_out);
+    Put(m_out, "\n");
     m_lineOpen = false;
   }
   Erase();
-  std::fflush(m_out);
+  Flush(m_out);
   m_paused = true;
 }
 
@@ -132,7 +155,7 @@ void CUnitBoard::Close() {
   for (const Held& held : m_held) Emit(held.unit, held.text, held.error);
   m_held.clear();
   if (m_lineOpen) {
-    std::fputs("\n", m_out);
+    Put(m_out, "\n");
     m_lineOpen = false;
   }
   if (Live()) {
@@ -141,22 +164,24 @@ void CUnitBoard::Close() {
   }
   m_drawn = 0;  // the last picture stays; what follows goes below it
   m_closed = true;
-  std::fflush(m_out);
+  Flush(m_out);
 }
 
 void CUnitBoard::Erase() {
   if (m_drawn == 0) return;
   // Up to the first live line, and everything from there down goes.
-  std::fprintf(m_out, "\x1b[%dA\r\x1b[J", m_drawn);
+  char text[32];
+  std::snprintf(text, sizeof text, "\x1b[%dA\r\x1b[J", m_drawn);
+  Put(m_out, text);
   m_drawn = 0;
 }
 
 void CUnitBoard::Draw() {
   if (!Live() || m_paused) return;
-  for (const Row& row : m_rows) std::fprintf(m_out, "\x1b[2K%s\n", RowText(row).c_str());
+  for (const Row& row : m_rows) Put(m_out, ("\x1b[2K" + RowText(row) + "\n").c_str());
   m_drawn = static_cast<int>(m_rows.size());
   m_lastDraw = std::chrono::steady_clock::now();
-  std::fflush(m_out);
+  Flush(m_out);
 }
 
 std::string CUnitBoard::RowText(const Row& row) const {
@@ -165,9 +190,12 @@ std::string CUnitBoard::RowText(const Row& row) const {
   const double fraction = row.total ? static_cast<double>(row.sent) / row.total : 0;
   std::string status = row.status.substr(0, 32);
   char text[256];
-  std::snprintf(text, sizeof text, "%-*s  %-32s [%s] %3d%% %7.1f KiB/s", static_cast<int>(width), row.port.c_str(),
-                status.c_str(), Bar(fraction, kBarWidth).c_str(), static_cast<int>(fraction * 100), row.rate / 1024);
-  return text;
+  std::snprintf(text, sizeof text, "%-*s  %-32s [%s] %3d%%", static_cast<int>(width), row.port.c_str(),
+                status.c_str(), Bar(fraction, kBarWidth).c_str(), static_cast<int>(fraction * 100));
+  if (row.ended) return text;
+  char rate[32];
+  std::snprintf(rate, sizeof rate, " %7.1f KiB/s", row.rate / 1024);
+  return text + std::string(rate);
 }
 
 }  // namespace cvm6

@@ -7,7 +7,7 @@
 //
 // Threading rule: each unit's thread calls in with its own index; one lock of the board's
 // own keeps lines whole and the live lines in order. Nothing here waits for anything but
-// that lock and the terminal's write.
+// that lock and the terminal's write; output that fails (a closed pipe) is given up.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -26,12 +26,16 @@ class CUnitBoard {
   // Whole lines of `unit`, to standard error when `error` is set.
   void Print(std::size_t unit, const std::string& text, bool error = false);
   // The unit's status text changed ("Erasing Digital Board Memory."): a line of its own
-  // for one unit or without a terminal, the live line's status with several on one.
-  void Status(std::size_t unit, const std::string& text);
+  // for one unit or without a terminal (unless `printLine` is false), the live line's
+  // status with several on one.
+  void Status(std::size_t unit, const std::string& text, bool printLine = true);
   // The unit's block pass went on: bytes sent of total, at `rate` bytes a second.
   void Progress(std::size_t unit, std::uint32_t sent, std::uint32_t total, double rate);
   // The unit's block pass is over (or was cut short): one unit's live line ends.
   void EndProgress(std::size_t unit);
+  // The unit's run has ended with `result` ("done", "download failed"): its live line
+  // says so at once, with no rate, while the others go on.
+  void Ended(std::size_t unit, const std::string& result);
   // While a question waits on the terminal nothing is drawn or printed; what came
   // meanwhile follows once it is answered.
   void Pause();
@@ -47,9 +51,14 @@ class CUnitBoard {
     std::string status;
     std::uint32_t sent = 0, total = 0;
     double rate = 0;
+    bool ended = false;
   };
   bool Live() const { return m_terminal && Several() && !m_closed; }
   void Emit(std::size_t unit, const std::string& text, bool error);  // under the lock
+  // Output that nobody takes any more (a closed pipe, a terminal that hung up) is given
+  // up: the write failed once, and the units must not pay for it again.
+  static void Put(std::FILE* stream, const char* text);
+  static void Flush(std::FILE* stream);
   void Erase();
   void Draw();
   std::string RowText(const Row& row) const;

@@ -10,6 +10,7 @@
 // deadlines from the tick counter, and sleep in between until a frame arrives, the port
 // fails, WakeWaits is called or the deadline passes. WakeWaits is the one member that
 // any thread may call.
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -44,7 +45,8 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // nothing (a second update inside the first would erase the unit again).
   bool IsCommandRunning() const { return m_commandRunning; }
   // Whether the erase request of the running or last update was handed to the link.
-  bool EraseRequested() const { return m_eraseRequested; }
+  // Any thread may ask (a second Ctrl-C says for every unit whether its erase had begun).
+  bool EraseRequested() const { return m_eraseRequested.load(); }
   // What the last command came to.
   UpdateResult Result() const { return m_result; }
   // The operating system's reason the port did not open, for hosts that can show more.
@@ -161,7 +163,7 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   UpdateResult m_result = UpdateResult::kNone;
   bool m_commandRunning = false;
   bool m_updateRunning = false;
-  bool m_eraseRequested = false;
+  std::atomic<bool> m_eraseRequested{false};
   // The link went down or a unit announced itself after the identification: whatever
   // answers now may be another unit. Cleared by a fresh device data reply.
   bool m_identityStale = false;

@@ -74,7 +74,16 @@ enum class Action {
   kCtrlCAtQuestion,    // ^C on the terminal while the question waits
   kCtrlCWhileWaiting,  // ^C on the terminal 300 ms after the start (the unit stays silent)
   kSigintWhileWriting, // SIGINT once the status line says the blocks are being written
+  // While the blocks are written: SIGHUP (the terminal closed); SIGTERM; SIGINT, and once
+  // the log in the run's folder (run.log) shows it taken, SIGINT again; the reader of
+  // standard output going away (`cvm6-flash ... | head`).
+  kSighupWhileWriting,
+  kSigtermWhileWriting,
+  kSigintTwiceWhileWriting,
+  kCloseStdoutWhileWriting,
 };
+
+std::string ReadText(const std::filesystem::path& path);
 
 struct FlashRun {
   int status = -1;
@@ -118,10 +127,10 @@ FlashRun RunFlash(const std::vector<std::string>& args, const std::string& cwd, 
   close(errPipe[1]);
 
   FlashRun run;
-  bool acted = false, outOpen = true, errOpen = true;
+  bool acted = false, outOpen = true, errOpen = true, interruptedOnce = false;
   const auto deadline = start + milliseconds(Scaled(60000));
   while (outOpen || errOpen) {
-    pollfd fds[3] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}, {terminal.MasterFd(), POLLIN, 0}};
+    pollfd fds[3] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errPipe[0], POLLIN, 0}, {terminal.MasterFd(), POLLIN, 0}};
     poll(fds, 3, 20);
     char buffer[4096];
     std::string* sinks[3] = {&run.out, &run.err, &run.terminal};
@@ -148,6 +157,28 @@ FlashRun RunFlash(const std::vector<std::string>& args, const std::string& cwd, 
         case Action::kSigintWhileWriting:
           if (run.out.find("Updating Digital Board.") != std::string::npos) kill(pid, SIGINT), acted = true;
           break;
+        case Action::kSighupWhileWriting:
+        case Action::kSigtermWhileWriting:
+          if (run.out.find("Updating Digital Board.") != std::string::npos)
+            kill(pid, action == Action::kSighupWhileWriting ? SIGHUP : SIGTERM), acted = true;
+          break;
+        case Action::kSigintTwiceWhileWriting:
+          if (!interruptedOnce && run.out.find("Updating Digital Board.") != std::string::npos) {
+            kill(pid, SIGINT);
+            interruptedOnce = true;
+          } else if (interruptedOnce && ReadText(std::filesystem::path(cwd) / "run.log").find("interrupt (") !=
+                                            std::string::npos) {
+            kill(pid, SIGINT);
+            acted = true;
+          }
+          break;
+        case Action::kCloseStdoutWhileWriting:
+          if (run.out.find("Updating Digital Board.") != std::string::npos) {
+            close(outPipe[0]);
+            outOpen = false;
+            acted = true;
+          }
+          break;
       }
     }
     if (Clock::now() > deadline) {
@@ -156,7 +187,7 @@ FlashRun RunFlash(const std::vector<std::string>& args, const std::string& cwd, 
       break;
     }
   }
-  close(outPipe[0]);
+  if (outOpen) close(outPipe[0]);
   close(errPipe[0]);
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
@@ -234,6 +265,11 @@ TEST_P(FlashCli, EndsAsTheTechnicianExpects) {
     EXPECT_EQ(run.err.back(), '\n');
   }
   EXPECT_EQ(run.out.find("[y/N]"), std::string::npos);
+  // The completion is said once: by the prompt, not by the status line before it as well.
+  if (row.status == 0) {
+    EXPECT_EQ(run.out.find("Update Complete\n"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("Update Complete!\n"), std::string::npos) << run.out;
+  }
   if (row.maxMs != 0) {
     EXPECT_LT(run.ms, Scaled(row.maxMs));
   }
@@ -419,6 +455,57 @@ std::string ReadText(const std::filesystem::path& path) {
   return text.str();
 }
 
+// What ends a run from outside while the blocks are written, and what it leaves: the
+// exit status, the log's last line, and on standard error whether the unit's flash is
+// now incomplete. A closed pipe stops the screen output only; a hang-up is an interrupt
+// like SIGTERM; a second Ctrl-C still says where the unit stands before it leaves.
+struct SignalCase {
+  const char* name;
+  Action action;
+  int status;
+  const char* logLastLine;  // extended regular expression
+  bool incomplete;
+};
+
+void PrintTo(const SignalCase& row, std::ostream* out) { *out << row.name; }
+
+class FlashCliSignals : public ::testing::TestWithParam<SignalCase> {};
+
+TEST_P(FlashCliSignals, EndWithTheLogAndTheUnitsStateWritten) {
+  const SignalCase& row = GetParam();
+  ScratchDir cwd;
+  SmallImage(cwd);  // 9 blocks: 1.8 s at the unit's 200 ms a block
+  const FlashRun run = RunFlash({"--simulate", "--erase-ms", "0", "--write-ms", "200", "--log", "run.log"},
+                                cwd.path().string(), Tty::kNone, row.action);
+  SCOPED_TRACE("stdout:\n" + run.out + "\nstderr:\n" + run.err);
+  EXPECT_EQ(run.status, row.status);
+  const std::string log = ReadText(cwd.path() / "run.log");
+  std::vector<std::string> lines;
+  std::stringstream in(log);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_TRUE(std::regex_search(lines.back(), std::regex(row.logLastLine, std::regex::extended))) << log;
+  EXPECT_EQ(run.err.find(kIncomplete) != std::string::npos, row.incomplete);
+  if (row.incomplete) {
+    EXPECT_NE(log.find(kIncomplete), std::string::npos) << log;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, FlashCliSignals,
+    ::testing::Values(
+        SignalCase{"AClosedPipeStopsTheScreenNotTheUpdate", Action::kCloseStdoutWhileWriting, 0,
+                   "run ended: exit status 0$", false},
+        SignalCase{"AHangUpIsAnInterrupt", Action::kSighupWhileWriting, 130,
+                   "run interrupted \\(Ctrl-C, SIGTERM or a hang-up\\): exit status 130$", true},
+        SignalCase{"SigtermIsAnInterrupt", Action::kSigtermWhileWriting, 130,
+                   "run interrupted \\(Ctrl-C, SIGTERM or a hang-up\\): exit status 130$", true},
+        // The second may find the run already ending: either way it ends with where
+        // the unit stands.
+        SignalCase{"ASecondCtrlCStillSaysWhereTheUnitStands", Action::kSigintTwiceWhileWriting, 130,
+                   "run interrupted (again|\\(Ctrl-C, SIGTERM or a hang-up\\)): exit status 130$", true}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 // Four units on four pseudo-terminals at the technician's speed, bank 0 through --image;
 // in the second run the third unit takes block 100 and is unplugged before it answers.
 class FourUnits : public ::testing::TestWithParam<bool> {};
@@ -474,16 +561,18 @@ INSTANTIATE_TEST_SUITE_P(AtOnce, FourUnits, ::testing::Values(false, true),
                          [](const auto& row) { return row.param ? "OneUnplugged" : "AllDone"; });
 
 // Ctrl-C stops every unit at once, and each says whether its erase had begun: one was
-// writing its blocks, the other never heard its unit announce itself.
+// writing its blocks (slowly enough that no machine finishes them first), the other
+// never heard its unit announce itself and was still waiting: had its wait run out
+// instead, it would say that it found no device.
 TEST(SeveralUnits, CtrlCStopsAllAndEachSaysWhetherItsEraseHadBegun) {
   ScratchDir cwd;
   SmallImage(cwd);
-  SimProcess writing({"--erase-ms", "0", "--write-ms", "50"}), silent({"--no-announce"});
+  SimProcess writing({"--erase-ms", "0", "--write-ms", "2000"}), silent({"--no-announce"});
   const FlashRun run = RunFlash({"--port", writing.Port(), "--port", silent.Port()}, cwd.path().string(), Tty::kNone,
                                 Action::kSigintWhileWriting);
   SCOPED_TRACE("stdout:\n" + run.out + "\nstderr:\n" + run.err);
   EXPECT_EQ(run.status, 130);
-  EXPECT_LT(run.ms, Scaled(4000));  // the silent unit's 5 s wait does not hold the run
+  EXPECT_EQ(run.err.find("cannot connect to the device"), std::string::npos);
   EXPECT_NE(run.err.find("[" + writing.Port() + "] Interrupted.\n[" + writing.Port() + "] " + kIncomplete),
             std::string::npos);
   EXPECT_NE(run.err.find("[" + silent.Port() + "] Interrupted.\n[" + silent.Port() +
@@ -516,6 +605,34 @@ TEST(FlashCliDryRun, AHexFileAtABaseIsTheImageOfAListFileWithThatEntry) {
   EXPECT_NE(fromHex["sha256"], DryRun(cwd, {"--image", "fw.hex"})["sha256"]);  // the base counts
 }
 
+// --json of a refused image: no digest, but each fault with its file and line.
+TEST(FlashCliDryRun, ARefusedImagesJsonNamesTheFaultsAndHasNoDigest) {
+  ScratchDir cwd;
+  SmallImage(cwd);
+  cwd.Write("cvm6.ini", "fw.hex 2000\nfw2.hex 1O000\n");
+  const auto image = DryRun(cwd, {}, 6);
+  EXPECT_EQ(image["refused"], true);
+  EXPECT_TRUE(image["sha256"].is_null());
+  EXPECT_TRUE(image["bytes"].is_null());
+  ASSERT_EQ(image["faults"].size(), 1u);
+  EXPECT_EQ(image["faults"][0]["file"], "cvm6.ini");
+  EXPECT_EQ(image["faults"][0]["line"], 2);
+  EXPECT_EQ(image["faults"][0]["reason"], "the base of \"fw2.hex 1O000\" is not a hexadecimal number");
+}
+
+// A base of 100000 ends the list as it always has; the dry run and the log say where.
+TEST(FlashCliDryRun, SaysAtWhichLineTheListEnded) {
+  ScratchDir cwd;
+  SmallImage(cwd);
+  cwd.Write("cvm6.ini", "fw.hex 2000\n\nend 100000\nnot read 1O000\n");
+  const FlashRun run = RunFlash({"--dry-run", "--log", "run.log"}, cwd.path().string(), Tty::kNone, Action::kNothing);
+  EXPECT_EQ(run.status, 0) << run.err;
+  const char* ended = "The list ended at line 3 (base 0X100000): that line and the lines after it were not read.";
+  EXPECT_NE(run.out.find(ended), std::string::npos) << run.out;
+  EXPECT_NE(ReadText(cwd.path() / "run.log").find(ended), std::string::npos);
+  EXPECT_EQ(DryRun(cwd, {})["list_ended_at_line"], 3);
+}
+
 TEST(FlashCliDryRun, ShowsRangesAndOpensNoPort) {
   ScratchDir cwd;
   SmallImage(cwd);
@@ -532,6 +649,8 @@ struct DryRunRefusal {
   const char* listFile;  // written as cvm6.ini when not empty; bad.hex is always there
   std::vector<std::string> args;
   const char* stderrPattern;
+  int status = 6;
+  bool usable = false;  // an image with nothing in it: no fault to name, its digest shown
 };
 
 void PrintTo(const DryRunRefusal& row, std::ostream* out) { *out << row.name; }
@@ -546,8 +665,13 @@ TEST_P(FlashCliDryRunRefuses, WithStatusSixAndTheReason) {
   std::vector<std::string> args{"--dry-run"};
   args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
   const FlashRun run = RunFlash(args, cwd.path().string(), Tty::kNone, Action::kNothing);
-  EXPECT_EQ(run.status, 6);
+  EXPECT_EQ(run.status, GetParam().status);
   EXPECT_TRUE(std::regex_search(run.err, std::regex(GetParam().stderrPattern, std::regex::extended))) << run.err;
+  // What a file holds never reaches the terminal as it is: no escape sequence gets through.
+  EXPECT_EQ(run.err.find('\x1b'), std::string::npos);
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos);
+  // A refused image shows no digest of what it would have written.
+  EXPECT_EQ(run.out.find("SHA-256") != std::string::npos, GetParam().usable) << run.out;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -558,7 +682,22 @@ INSTANTIATE_TEST_SUITE_P(
         // An I/O error while the file is read (its first page is never mapped): refused, no crash.
         DryRunRefusal{"AFileThatFailsWhileRead", "", {"--image", "/proc/self/mem"},
                       "could not be read: .*\nNothing was written to the device\\."},
-        DryRunRefusal{"AnEmptyList", "\n", {}, "No firmware image was found"}),
+        DryRunRefusal{"AnEmptyList", "\n", {}, "No firmware image was found", 6, true},
+        // Every line of a list file that is not a whole entry refuses the image, named
+        // with the list file, its line and the entry.
+        DryRunRefusal{"ALetterOInABase", "b.hex 1O000\n", {},
+                      "cvm6\\.ini, line 1: the base of \"b\\.hex 1O000\" is not a hexadecimal number"},
+        DryRunRefusal{"SomethingAfterABase", "bad.hex 0 bank zero\n", {},
+                      "cvm6\\.ini, line 1: \"bad\\.hex 0 bank zero\" has more after its base address"},
+        DryRunRefusal{"ABinaryFileAsTheList", "\x7f" "ELF\x1b[2J\x1b[31m\n", {},
+                      "cvm6\\.ini, line 1: a control byte \\(0x7F\\): this is not a list file"},
+        // A record whose ":" was damaged is no note to skip.
+        DryRunRefusal{"ARecordThatLostItsColon", ":0100300002CD\r\n;01003100339B\r\n:00000001FF\r\n",
+                      {"--image", "cvm6.ini"}, "cvm6\\.ini, line 2: hexadecimal digits without a \":\""},
+        DryRunRefusal{"AFolderAsTheImage", "", {"--image", "."}, "\\., is a directory"},
+        // A list file gives its entries their own bases.
+        DryRunRefusal{"BaseWithAListFile", "bad.hex 0\n", {"--image", "cvm6.ini", "--base", "10000"},
+                      "--base goes with a single hex file; cvm6\\.ini is a list file", 1}),
     [](const auto& row) { return std::string(row.param.name); });
 
 // Skipped under the sanitizers, whose builds run every smaller case.
@@ -593,9 +732,10 @@ TEST(FlashCliLog, AnInterruptedRunsLogEndsWithTheInterrupt) {
   EXPECT_TRUE(std::regex_search(lines[1], std::regex("^[0-9-]{10} [0-9:]{8}\\.[0-9]{3} cvm6-flash .* started: ")))
       << lines[1];
   EXPECT_NE(log.find("SND: MSG_SYSTEM_DO_START_FLASH_DOWNLOAD"), std::string::npos);  // --trace: every message
-  EXPECT_NE(log.find("interrupt (Ctrl-C or SIGTERM)"), std::string::npos);
+  EXPECT_NE(log.find("interrupt (Ctrl-C, SIGTERM or a hang-up)"), std::string::npos);
   EXPECT_NE(log.find("summary: interrupted, exit status 130"), std::string::npos);
-  EXPECT_NE(lines.back().find("run interrupted (Ctrl-C): exit status 130"), std::string::npos) << lines.back();
+  EXPECT_NE(lines.back().find("run interrupted (Ctrl-C, SIGTERM or a hang-up): exit status 130"), std::string::npos)
+      << lines.back();
 }
 
 }  // namespace

@@ -3,6 +3,11 @@
 // written from several threads, and the shared screen without a terminal.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -14,7 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "console_io.h"
 #include "exit_status.h"
+#include "interrupt_wakes.h"
 #include "flash_log.h"
 #include "flash_options.h"
 #include "image/flash_image.h"
@@ -128,11 +135,31 @@ UnitOutcome Unit(const std::string& port, int status, const std::string& result)
   return unit;
 }
 
-TEST(RunOutcome, ExitStatusIsTheFirstFailedUnitInPortOrder) {
-  EXPECT_EQ(RunExitStatus({}), 0);
-  EXPECT_EQ(RunExitStatus({Unit("a", 0, "done"), Unit("b", 0, "done")}), 0);
-  EXPECT_EQ(RunExitStatus({Unit("a", 0, "done"), Unit("b", 5, "download failed"), Unit("c", 3, "x")}), 5);
-  EXPECT_EQ(RunExitStatus({Unit("a", 130, "interrupted"), Unit("b", 0, "done")}), 130);
+UnitOutcome Erased(UnitOutcome unit) {
+  unit.eraseBegun = true;
+  return unit;
+}
+
+// A unit left half-written decides the run's status before any other: a script must
+// never read "nothing connected" while a unit has no usable firmware.
+TEST(RunOutcome, AUnitLeftHalfWrittenDecidesTheExitStatusThenPortOrder) {
+  const struct {
+    const char* name;
+    std::vector<UnitOutcome> units;
+    int status;
+  } rows[] = {
+      {"no units", {}, 0},
+      {"all done", {Erased(Unit("a", 0, "done")), Erased(Unit("b", 0, "done"))}, 0},
+      {"first failed in port order", {Unit("a", 0, "done"), Unit("b", 5, "download failed"), Unit("c", 3, "x")}, 5},
+      {"interrupted before its erase", {Unit("a", 130, "interrupted"), Unit("b", 0, "done")}, 130},
+      {"not found, then one failed after its erase",
+       {Unit("a", 3, "device not found"), Erased(Unit("b", 5, "download failed"))}, 5},
+      {"cancelled, then one interrupted after its erase",
+       {Unit("a", 8, "cancelled"), Erased(Unit("b", 130, "interrupted")), Erased(Unit("c", 5, "download failed"))},
+       130},
+      {"done after its erase counts as finished", {Erased(Unit("a", 0, "done")), Unit("b", 2, "port not opened")}, 2},
+  };
+  for (const auto& row : rows) EXPECT_EQ(RunExitStatus(row.units), row.status) << row.name;
 }
 
 TEST(RunOutcome, EveryResultOfTheProcedureHasItsDocumentedStatus) {
@@ -197,6 +224,32 @@ TEST(RunOutcome, JsonCarriesTheImageAndEveryUnit) {
   EXPECT_DOUBLE_EQ(json["units"][2]["seconds"].get<double>(), 13.84);
   EXPECT_TRUE(json["units"][3]["device_type"].is_null());
   EXPECT_TRUE(json["units"][3]["firmware_version"].is_null());
+}
+
+// A refused image is not described as if it were one: no bytes, blocks or digest of
+// what a damaged text left behind, but each text or list line at fault.
+TEST(RunOutcome, ARefusedImageNamesItsFaultsAndHasNoDigest) {
+  CFlashImage partial;
+  partial.SetByte(0x2000, 1);
+  ImageLoadReport report;
+  report.source = ImageSource::kListFile;
+  report.path = "fw/cvm6.ini";
+  report.faults.push_back({"fw/cvm6.ini", HexFault{HexFault::kListBaseNotHex, 3, 0, "b.hex 1O000"}});
+  report.faults.push_back({"fw/a.hex", HexFault{HexFault::kWrongChecksum, 12}});
+  const ImageFacts facts = DescribeImage(partial, report);
+  EXPECT_EQ(ImageSummaryText(facts, partial, true), "Image: list file fw/cvm6.ini");
+  const auto json = nlohmann::json::parse(JsonResult(facts, {}, 6));
+  const auto& image = json["image"];
+  EXPECT_EQ(image["refused"], true);
+  EXPECT_TRUE(image["sha256"].is_null());
+  EXPECT_TRUE(image["bytes"].is_null());
+  EXPECT_TRUE(image["blocks"].is_null());
+  ASSERT_EQ(image["faults"].size(), 2u);
+  EXPECT_EQ(image["faults"][0]["file"], "fw/cvm6.ini");
+  EXPECT_EQ(image["faults"][0]["line"], 3);
+  EXPECT_EQ(image["faults"][0]["reason"], "the base of \"b.hex 1O000\" is not a hexadecimal number");
+  EXPECT_EQ(image["faults"][1]["file"], "fw/a.hex");
+  EXPECT_EQ(image["faults"][1]["reason"], "wrong checksum");
 }
 
 TEST(RunOutcome, ImageSummaryMergesRangesAndCountsBlocks) {
@@ -328,6 +381,68 @@ TEST(UnitBoard, OnATerminalMessagesScrollAboveOneLiveLinePerUnit) {
                 "COM1          Updating Digital Board.          [#####...............]  25%     2.0 KiB/s",
                 "/dev/ttyUSB0  Erasing Digital Board Memory.    [####################] 100%     1.0 KiB/s"}));
 }
+
+// A unit that failed says so on its live line at once, with no rate, as if it still ran
+// the others go on beside it.
+TEST(UnitBoard, AUnitThatEndedShowsItsResultOnItsLiveLineAtOnce) {
+  ScratchDir dir;
+  const auto path = dir.path() / "out.txt";
+  std::FILE* out = std::fopen(path.string().c_str(), "wb");
+  ASSERT_TRUE(out);
+  CUnitBoard board(out, {"COM1", "COM2"}, true);
+  board.Status(0, "Updating Digital Board.");
+  board.Status(1, "Updating Digital Board.");
+  board.Progress(0, 1000, 1000, 2048);
+  board.Progress(1, 250, 1000, 2048);
+  board.Ended(1, "download failed (port lost)");
+  std::fflush(out);
+  const auto screen = Screen(ReadFile(path));
+  ASSERT_EQ(screen.size(), 2u);
+  EXPECT_EQ(screen[1], "COM2  download failed (port lost)      [#####...............]  25%");
+  EXPECT_NE(screen[0].find("KiB/s"), std::string::npos);
+  board.Close();
+  std::fclose(out);
+}
+
+#ifndef _WIN32
+// A second interrupt ends the program at once, after the last words: where each unit
+// stands, on standard error and as the log's last lines, and the log closed.
+TEST(SecondInterrupt, SaysWhereEachUnitStandsAndClosesTheLogBeforeItEnds) {
+  ScratchDir dir;
+  const std::string logPath = (dir.path() / "run.log").string();
+  int errPipe[2];
+  ASSERT_EQ(pipe(errPipe), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(errPipe[1], 2);
+    std::string error;
+    auto log = CFlashLog::Open(logPath, error);
+    if (!log) _exit(120);
+    log->Write("[COM1] status: Updating Digital Board.");
+    CLastWords words([&] {
+      const std::string state = "[COM1] Interrupted. The unit's flash is incomplete.\n[COM2] done, exit status 0\n";
+      WriteErrorNow(state);
+      log->WriteLast(state + "run interrupted again: exit status 130");
+    });
+    LeaveAtOnce();
+  }
+  close(errPipe[1]);
+  std::string err;
+  char buffer[512];
+  for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;) err.append(buffer, static_cast<std::size_t>(n));
+  close(errPipe[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_EQ(err, "\nInterrupted again: leaving at once.\n[COM1] Interrupted. The unit's flash is incomplete.\n"
+                 "[COM2] done, exit status 0\n");
+  const auto lines = Lines(ReadFile(logPath));
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_NE(lines[1].find("[COM1] Interrupted. The unit's flash is incomplete."), std::string::npos);
+  EXPECT_NE(lines[3].find("run interrupted again: exit status 130"), std::string::npos);
+}
+#endif
 
 TEST(UnitBoard, OneUnitPrintsItsLinesAsTheyCome) {
   ScratchDir dir;
