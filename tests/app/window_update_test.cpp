@@ -226,40 +226,5 @@ TEST_F(WindowUpdateTest, CloseRequestsDuringTheBlockStreamAreRefusedAndTheUpdate
   ExpectCompleteUpdate(6000, 25);
 }
 
-// Connect, Update and the device list are reachable through the window's own handlers
-// while blocks stream (the device list is hidden, but a program can select in it): none
-// of them does anything, and the unit is erased once.
-TEST_F(WindowUpdateTest, TheWindowsHandlersDoNothingWhileBlocksStream) {
-  StartSimulator();
-  WriteImage(6000);  // 25 blocks
-  MakeWindow();
-  bool intruded = false, updateStayedOff = true;
-  QTimer intruder;
-  intruder.setInterval(1);
-  QObject::connect(&intruder, &QTimer::timeout, [&] {
-    if (intruded || Text(IDC_STATUS) != "Updating Digital Board." ||
-        Widget<QProgressBar>(IDC_BLOCK_PROGRESS)->value() == 0)
-      return;
-    intruded = true;
-    QComboBox* devices = Widget<QComboBox>(IDC_DEVICE_LIST);
-    devices->setCurrentIndex(1);
-    emit devices->activated(1);
-    updateStayedOff = !Enabled(IDC_UPDATE);
-    emit Widget<QPushButton>(IDC_UPDATE)->clicked();
-    emit Widget<QPushButton>(IDC_CONNECT)->clicked();
-  });
-  const int result = Run([&] {
-    ConnectByMouse();
-    intruder.start();
-    Click(IDC_UPDATE);
-    intruder.stop();
-  });
-  EXPECT_TRUE(intruded) << "the handlers were called while blocks streamed";
-  EXPECT_TRUE(updateStayedOff);
-  EXPECT_EQ(result, IDOK);
-  ExpectCompleteUpdate(6000, 25);
-  EXPECT_EQ(simulator->Summary().counts.erases, 1u);
-}
-
 }  // namespace
 }  // namespace cvm6::test

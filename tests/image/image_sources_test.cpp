@@ -243,83 +243,26 @@ TEST_F(ChosenImage, FaultsNameTheFileAndTheLine) {
   EXPECT_FALSE(m_report.Usable());
 }
 
-// What refuses a chosen image, each named with its file, its line and what it holds:
-// every line of a list file that is not a whole entry, and the texts that fail.
-struct RefusalCase {
-  const char* name;
-  const char* list;  // written as fw.ini beside a good a.hex
-  std::vector<std::string> faults;  // "<name>: <why>", the folder's path left out
-};
-
-void PrintTo(const RefusalCase& row, std::ostream* out) { *out << row.name; }
-
-class ChosenImageRefusal : public ChosenImage, public ::testing::WithParamInterface<RefusalCase> {};
-
-TEST_P(ChosenImageRefusal, NamesTheFileTheLineAndTheEntry) {
+// Every fault of a list is reported at once, the list's own lines and its texts', in order.
+TEST_F(ChosenImage, EveryFaultOfAListIsNamedAtOnce) {
   ScratchDir elsewhere;
-  elsewhere.Write("a.hex", Hex(0x0010, "aa"));
-  elsewhere.Write("sub/.keep", "");
-  const std::string list = elsewhere.Write("fw.ini", GetParam().list).string();
+  elsewhere.Write("b.hex", Hex(0x0010, "bb"));
+  const std::string list = elsewhere.Write("fw.ini", "a.hex 1O000\nmissing.hex 10000\nb.hex\nb.hex 20000\n").string();
   LoadFile(list);
-  std::vector<std::string> faults;
   const std::string folder = elsewhere.path().string() + "/";
-  for (std::string fault : Faults()) {
-    if (fault.rfind(folder, 0) == 0) fault.erase(0, folder.size());
-    faults.push_back(fault);
-  }
-  EXPECT_EQ(faults, GetParam().faults);
-  EXPECT_FALSE(m_report.Usable());
-  EXPECT_NE(m_report.RefusalText().find("Nothing was written to the device."), std::string::npos);
+  EXPECT_EQ(Faults(), (std::vector<std::string>{
+                          list + ": line 1: the base of \"a.hex 1O000\" is not a hexadecimal number",
+                          folder + "missing.hex: cannot be opened", list + ": line 3: \"b.hex\" has no base address"}));
+  EXPECT_EQ(m_image.GetByte(0x20010), 'b');  // the good entries are still read
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lists, ChosenImageRefusal,
-    ::testing::Values(
-        RefusalCase{"LetterOInABase", "a.hex 0\nb.hex 1O000\n",
-                    {"fw.ini: line 2: the base of \"b.hex 1O000\" is not a hexadecimal number"}},
-        RefusalCase{"NameTooLong", "a.hex 0\n" "nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn.hex 10000\n",
-                    {"fw.ini: line 2: the name in \"nnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnnn.hex "
-                     "10000\" is longer than 79 characters"}},
-        RefusalCase{"SomethingAfterTheBase", "a.hex 0 ; bank 0\n",
-                    {"fw.ini: line 1: \"a.hex 0 ; bank 0\" has more after its base address"}},
-        RefusalCase{"NoBase", "\n\na.hex\n", {"fw.ini: line 3: \"a.hex\" has no base address"}},
-        RefusalCase{"ABinaryFile", "a.hex 0\n\x7f" "ELF\x02\x01\x01\x1b[2J",
-                    {"fw.ini: line 2: a control byte (0x7F): this is not a list file"}},
-        RefusalCase{"AFolderNamedAsAText", "a.hex 0\nsub 10000\n", {"sub: is a directory"}},
-        RefusalCase{"EveryFaultAtOnce", "a.hex 1O000\nmissing.hex 10000\nb.hex\n",
-                    {"fw.ini: line 1: the base of \"a.hex 1O000\" is not a hexadecimal number",
-                     "missing.hex: cannot be opened", "fw.ini: line 3: \"b.hex\" has no base address"}}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(ChosenImage, TheLineThatEndedTheListIsSaid) {
-  ScratchDir elsewhere;
-  elsewhere.Write("a.hex", Hex(0x0010, "aa"));
-  const std::string list = elsewhere.Write("fw.ini", "a.hex 0\n\nb.hex 100000\nnot read\n").string();
-  LoadFile(list);
-  EXPECT_TRUE(m_report.Usable());
-  EXPECT_EQ(m_report.ListEndText(), "The list ended at line 3 (base 0X100000): that line and the lines after it were not read.");
-  LoadFile(elsewhere.Write("whole.ini", "a.hex 0\n").string());
-  EXPECT_EQ(m_report.ListEndText(), "");
-}
-
-TEST_F(ChosenImage, AByteOrderMarkInFrontOfAHexFileOrAListFileIsPassedOver) {
+// A UTF-8 byte order mark in front decides nothing: a hex file is still read as one.
+TEST_F(ChosenImage, AByteOrderMarkInFrontOfAHexFileIsPassedOver) {
   m_cwd.Write("bom.hex", "\xEF\xBB\xBF" + Hex(0x0100, "hex!"));
-  m_cwd.Write("bom.ini", "\xEF\xBB\xBF" "bom.hex 20000\r\n");
   LoadFile("bom.hex");
   EXPECT_EQ(m_report.source, ImageSource::kHexFile);
   EXPECT_TRUE(m_report.Usable());
   EXPECT_EQ(m_image.GetCount(), 4u);
-  CFlashImage fromList;
-  const ImageLoadReport listed = fromList.LoadImageFile("bom.ini", 0, nullptr);
-  EXPECT_EQ(listed.source, ImageSource::kListFile);
-  EXPECT_TRUE(listed.Usable());
-  EXPECT_EQ(fromList.GetByte(0x20100), 'h');
-}
-
-TEST_F(ChosenImage, AFolderGivenAsTheImageIsSaidToBeOne) {
-  ScratchDir elsewhere;
-  LoadFile(elsewhere.path().string());
-  EXPECT_EQ(Faults(), std::vector<std::string>{elsewhere.path().string() + ": is a directory"});
 }
 
 TEST_F(ChosenImage, NothingIsTakenFromTheSearchOrder) {

