@@ -367,7 +367,10 @@ CSerialPort::SystemPort::Outcome CSerialPort::SystemPort::Transfer(bool reading,
       const DWORD error = GetLastError();
       if (error != ERROR_IO_PENDING) {
         if (m_closing) return {Ending::Closed, done};
-        if (error == ERROR_OPERATION_ABORTED && RetryAfterAbort(direction)) continue;
+        if (error == ERROR_OPERATION_ABORTED) {
+          if (RetryAfterAbort(direction)) continue;
+          return {Ending::Gone, done};  // aborted again at once: the line has gone
+        }
         return {IsLineGone(error) ? Ending::Gone : Ending::Refused, done};
       }
     }
