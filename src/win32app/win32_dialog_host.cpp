@@ -95,7 +95,7 @@ void CWin32DialogHost::SetAddedListItems(int id, const std::vector<PortChoice>& 
     names.push_back(item.name);
     SendMessageW(list, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(names.size()));
     SIZE size{};
-    if (GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size)) widest = std::max(widest, size.cx);
+    if (GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size)) widest = std::max(widest, static_cast<int>(size.cx));
   }
   SelectObject(dc, font);
   ReleaseDC(list, dc);
