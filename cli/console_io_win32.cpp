@@ -1,21 +1,40 @@
 // Ctrl-C and the console on Windows. The system calls the console's control handler on a
-// thread of its own for Ctrl-C, Ctrl-Break and the closing of the console window, so the
-// handling runs as ordinary code: it sets an event, which a question waiting on the
-// console waits on beside the console's input, and runs the wakes. The event is never
-// reset: once set, it stays so.
+// thread of its own for Ctrl-C, Ctrl-Break, the closing of the console window, log-off
+// and shutdown, so the handling runs as ordinary code: it sets an event, which a question
+// waiting on the console waits on beside the console's input, and runs the wakes. The
+// event is never reset: once set, it stays so.
+//
+// Once the handler returns from a close, log-off or shutdown, Windows ends the process
+// (and it does so anyway 5 s after the event): the handler stops the units as Ctrl-C does
+// and returns only when the run has written its end lines, its log and its JSON result,
+// or after 4.5 s. The log then says that the unit's flash is incomplete.
 #include <windows.h>
 
+#include <cstdint>
 #include <mutex>
 
 #include "console_io.h"
 #include "interrupt_wakes.h"
+#include "run_end.h"
 
 namespace cvm6 {
 namespace {
 
+// Windows ends the process 5 s after a close, log-off or shutdown event.
+constexpr std::uint32_t kLastWordsMs = 4500;
+
 HANDLE g_interruptEvent = nullptr;
 BOOL WINAPI OnConsoleControl(DWORD event) {
-  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) return FALSE;
+  const bool ending = event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && !ending) return FALSE;
+  if (ending) {
+    // Whether or not a Ctrl-C came before: the process ends when this returns.
+    MarkInterrupted();
+    if (g_interruptEvent) SetEvent(g_interruptEvent);
+    RunInterruptWakes();
+    WaitForRunEnd(kLastWordsMs);
+    return TRUE;
+  }
   if (!MarkInterrupted()) LeaveAtOnce();
   if (g_interruptEvent) SetEvent(g_interruptEvent);
   RunInterruptWakes();

@@ -19,6 +19,7 @@
 #include "platform/resources.h"
 #include "platform/version.h"
 #include "port/port_list.h"
+#include "run_end.h"
 #include "run_report.h"
 #include "terminal_question.h"
 #include "unit_board.h"
@@ -100,6 +101,8 @@ int Run(int argc, char** argv) {
                                             std::to_string(status)
                                       : "run ended: exit status " + std::to_string(status));
     std::fflush(stdout);
+    log.reset();  // closed: every line is on the disk
+    MarkRunEnded();
     return status;
   };
 

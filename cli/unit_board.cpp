@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "terminal_width.h"
+
 namespace cvm6 {
 namespace {
 
@@ -9,6 +11,15 @@ namespace {
 // blocks a second between them, and a terminal need not show each.
 constexpr auto kRedrawInterval = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 20;
+constexpr int kLineBarWidth = 30;  // one unit's bar
+constexpr int kNarrowestBar = 10;
+
+// At most `columns` - 1 long (0: no limit): a line that reaches the last column makes
+// some terminals wrap before the "\r" comes.
+std::string Cut(std::string line, int columns) {
+  if (columns > 1 && static_cast<int>(line.size()) > columns - 1) line.resize(static_cast<std::size_t>(columns - 1));
+  return line;
+}
 
 std::string Bar(double fraction, int width) {
   const int filled = std::clamp(static_cast<int>(fraction * width), 0, width);
@@ -98,14 +109,35 @@ void CUnitBoard::Progress(std::size_t unit, std::uint32_t sent, std::uint32_t to
     Draw();
     return;
   }
-  // One unit: the progress line is rewritten in place until its pass ends.
+  // One unit: the progress line is rewritten in place until its pass ends. On a narrow
+  // terminal the bar gives way first, then the byte counts, then the status is cut.
   const double fraction = static_cast<double>(sent) / total;
   const double eta = rate > 0 ? (total - sent) / rate : 0;
-  char text[256];
-  std::snprintf(text, sizeof text, "\r%s [%s] %3d%% %u/%u bytes %.1f KiB/s ETA %ds ", row.status.c_str(),
-                Bar(fraction, 30).c_str(), static_cast<int>(fraction * 100), sent, total, rate / 1024,
-                static_cast<int>(eta));
-  Put(m_out, text);
+  const int columns = TerminalColumns(m_out);
+  std::string line;
+  for (int bar = kLineBarWidth, bytes = 1;; bar -= 5) {
+    if (bar < kNarrowestBar) {
+      if (!bytes) break;
+      bytes = 0, bar = kLineBarWidth;
+    }
+    char text[256];
+    if (bytes)
+      std::snprintf(text, sizeof text, "%s [%s] %3d%% %u/%u bytes %.1f KiB/s ETA %ds ", row.status.c_str(),
+                    Bar(fraction, bar).c_str(), static_cast<int>(fraction * 100), sent, total, rate / 1024,
+                    static_cast<int>(eta));
+    else
+      std::snprintf(text, sizeof text, "%s [%s] %3d%% %.1f KiB/s ETA %ds ", row.status.c_str(),
+                    Bar(fraction, bar).c_str(), static_cast<int>(fraction * 100), rate / 1024, static_cast<int>(eta));
+    line = text;
+    if (columns <= 1 || static_cast<int>(line.size()) < columns) break;
+  }
+  // Still too long: the status goes first, so that the figures stay in sight.
+  if (columns > 1 && static_cast<int>(line.size()) > columns - 1) {
+    const std::size_t over = line.size() - static_cast<std::size_t>(columns - 1);
+    const std::size_t keep = row.status.size() > over ? row.status.size() - over : 0;
+    line = Cut(row.status.substr(0, keep) + line.substr(row.status.size()), columns);
+  }
+  Put(m_out, ("\r" + line).c_str());
   Flush(m_out);
   m_lineOpen = true;
 }
@@ -188,14 +220,24 @@ std::string CUnitBoard::RowText(const Row& row) const {
   std::size_t width = 0;
   for (const Row& other : m_rows) width = std::max(width, other.port.size());
   const double fraction = row.total ? static_cast<double>(row.sent) / row.total : 0;
-  std::string status = row.status.substr(0, 32);
+  // On a narrow terminal the bar gives way first (to ten), then the status column.
+  int statusWidth = 32, barWidth = kBarWidth;
+  const int columns = TerminalColumns(m_out);
+  const int fixed = static_cast<int>(width) + 24;  // port, gaps, brackets, percent, rate
+  if (columns > 1) {
+    int over = fixed + statusWidth + barWidth - (columns - 1);
+    const int fromBar = std::clamp(over, 0, barWidth - kNarrowestBar);
+    barWidth -= fromBar, over -= fromBar;
+    statusWidth -= std::clamp(over, 0, statusWidth - 8);
+  }
+  std::string status = row.status.substr(0, static_cast<std::size_t>(statusWidth));
   char text[256];
-  std::snprintf(text, sizeof text, "%-*s  %-32s [%s] %3d%%", static_cast<int>(width), row.port.c_str(),
-                status.c_str(), Bar(fraction, kBarWidth).c_str(), static_cast<int>(fraction * 100));
-  if (row.ended) return text;
+  std::snprintf(text, sizeof text, "%-*s  %-*s [%s] %3d%%", static_cast<int>(width), row.port.c_str(), statusWidth,
+                status.c_str(), Bar(fraction, barWidth).c_str(), static_cast<int>(fraction * 100));
+  if (row.ended) return Cut(text, columns);  // a unit that has ended has no rate
   char rate[32];
   std::snprintf(rate, sizeof rate, " %7.1f KiB/s", row.rate / 1024);
-  return text + std::string(rate);
+  return Cut(text + std::string(rate), columns);
 }
 
 }  // namespace cvm6

@@ -1,7 +1,10 @@
 #include "app/template_dialog.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDeadlineTimer>
+#include <QTimer>
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -30,6 +33,22 @@ int MulDiv(int value, int numerator, int denominator) {
   return static_cast<int>((product >= 0 ? product + denominator / 2 : product - denominator / 2) / denominator);
 }
 
+// A drop-down list that says when it is about to drop down (the port list is read
+// again then, so that it shows the adapters plugged in now).
+class CDropDownList : public QComboBox {
+ public:
+  CDropDownList(QWidget* parent, const QMap<int, std::function<void()>>& handlers, int id)
+      : QComboBox(parent), m_handlers(handlers), m_id(id) {}
+  void showPopup() override {
+    if (const auto handler = m_handlers.find(m_id); handler != m_handlers.end() && *handler) (*handler)();
+    QComboBox::showPopup();
+  }
+
+ private:
+  const QMap<int, std::function<void()>>& m_handlers;
+  int m_id;
+};
+
 }  // namespace
 
 QFont DialogFont(const DialogTemplate& dialogTemplate) {
@@ -48,7 +67,7 @@ QFont DialogFont(const DialogTemplate& dialogTemplate) {
 }
 
 CTemplateDialog::CTemplateDialog(const DialogTemplate* dialogTemplate, QWidget* parent)
-    : QDialog(parent), m_template(dialogTemplate) {
+    : QDialog(parent), m_template(dialogTemplate), m_dispatcher(QAbstractEventDispatcher::instance()) {
   if (m_template) Build();
 }
 
@@ -98,6 +117,7 @@ void CTemplateDialog::Build() {
     auto* combo = qobject_cast<QComboBox*>(Control(list.controlId));
     if (!combo) continue;
     for (const char* item : list.items) combo->addItem(QString::fromUtf8(item));
+    m_templateItems[list.controlId] = combo->count();
     combo->setCurrentIndex(-1);  // nothing is selected until the dialog selects it
   }
 }
@@ -130,7 +150,7 @@ QWidget* CTemplateDialog::MakeControl(const DialogControl& control) {
       break;
     }
     case ControlKind::ComboBox: {
-      auto* combo = new QComboBox(this);
+      auto* combo = new CDropDownList(this, m_dropDown, id);
       combo->setMaxVisibleItems(8);
       // The template's height includes the dropped-down list; the closed field is as
       // high as the font needs, within the height of the buttons beside it.
@@ -172,15 +192,23 @@ QWidget* CTemplateDialog::MakeControl(const DialogControl& control) {
   return widget;
 }
 
-void CTemplateDialog::AddListItem(int id, const QString& text, const QString& toolTip) {
+void CTemplateDialog::AddListItem(int id, const QString& text, const QString& toolTip, const QString& name) {
   auto* combo = qobject_cast<QComboBox*>(Control(id));
   if (!combo) return;
-  combo->addItem(text);
+  combo->addItem(text, name.isEmpty() ? text : name);
   if (!toolTip.isEmpty()) combo->setItemData(combo->count() - 1, toolTip, Qt::ToolTipRole);
   // A system path is longer than the closed field: the open list shows it whole.
   const int needed = combo->fontMetrics().horizontalAdvance(text) + 4 * m_baseX;
   if (combo->view()->minimumWidth() < needed) combo->view()->setMinimumWidth(needed);
 }
+
+void CTemplateDialog::RemoveAddedListItems(int id) {
+  auto* combo = qobject_cast<QComboBox*>(Control(id));
+  if (!combo) return;
+  while (combo->count() > m_templateItems.value(id, 0)) combo->removeItem(combo->count() - 1);
+}
+
+void CTemplateDialog::SetDropDownHandler(int id, std::function<void()> handler) { m_dropDown[id] = std::move(handler); }
 
 void CTemplateDialog::Command(int id, Notification what) {
   if (!m_command) {
@@ -260,7 +288,8 @@ int CTemplateDialog::GetListSelection(int id) {
 std::string CTemplateDialog::GetListItemText(int id, int index) {
   auto* combo = qobject_cast<QComboBox*>(Control(id));
   if (!combo || index < 0 || index >= combo->count()) return "";
-  return combo->itemText(index).toStdString();
+  const QVariant name = combo->itemData(index);
+  return (name.isValid() ? name.toString() : combo->itemText(index)).toStdString();
 }
 
 void CTemplateDialog::EnableControl(int id, bool enable) {
@@ -339,5 +368,23 @@ int CTemplateDialog::MessageBox(const std::string& text, MsgIcon icon, MsgButton
 void CTemplateDialog::EndDialog(int result) { done(result); }
 
 void CTemplateDialog::PumpMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+
+// The window thread's event dispatcher sleeps until an event comes, the timer ends the
+// wait or Wake wakes it; every event is handled as the dialog's own loop would.
+void CTemplateDialog::WaitHandlingMessages(std::uint32_t timeoutMs) {
+  const QDeadlineTimer deadline(static_cast<qint64>(timeoutMs));
+  QTimer limit;
+  limit.setSingleShot(true);
+  limit.start(static_cast<int>(std::min<std::uint32_t>(timeoutMs, 0x7FFFFFFF)));
+  while (!m_woken.exchange(false)) {
+    if (deadline.hasExpired()) return;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
+}
+
+void CTemplateDialog::Wake() {
+  m_woken = true;
+  if (m_dispatcher) m_dispatcher->wakeUp();
+}
 
 }  // namespace cvm6

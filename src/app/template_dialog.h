@@ -9,11 +9,13 @@
 #include <QFont>
 #include <QMap>
 #include <QString>
+#include <atomic>
 #include <functional>
 
 #include "platform/dialog.h"
 #include "platform/dialog_template.h"
 
+class QAbstractEventDispatcher;
 class QMessageBox;
 class QWidget;
 
@@ -37,8 +39,13 @@ class CTemplateDialog : public QDialog, public DialogHost {
   // modally; tests put in one that reads and answers it.
   void SetMessageBoxRunner(std::function<int(QMessageBox&)> runner) { m_boxRunner = std::move(runner); }
 
-  // Adds an item after those of the template, with an optional tooltip.
-  void AddListItem(int id, const QString& text, const QString& toolTip = {});
+  // Adds an item after those of the template: it shows `text`, GetListItemText gives
+  // `name` (the text when empty), and `toolTip` is its tooltip.
+  void AddListItem(int id, const QString& text, const QString& toolTip = {}, const QString& name = {});
+  // Takes away every item added after those of the template.
+  void RemoveAddedListItems(int id);
+  // Runs `handler` each time list `id` is about to drop down.
+  void SetDropDownHandler(int id, std::function<void()> handler);
 
   QWidget* Control(int id) const { return m_controls.value(id, nullptr); }
   // Size of one dialog unit in pixels, horizontally and vertically (times 4 and 8).
@@ -64,6 +71,9 @@ class CTemplateDialog : public QDialog, public DialogHost {
   int MessageBox(const std::string& text, MsgIcon icon, MsgButtons buttons) override;
   void EndDialog(int result) override;
   void PumpMessages() override;
+  bool HandlesMessagesWhileWaiting() override { return true; }
+  void WaitHandlingMessages(std::uint32_t timeoutMs) override;
+  void Wake() override;
 
  protected:
   void reject() override;  // Escape
@@ -80,6 +90,10 @@ class CTemplateDialog : public QDialog, public DialogHost {
   QFont m_font;
   int m_baseX = 0, m_baseY = 0;
   QMap<int, QWidget*> m_controls;
+  QMap<int, int> m_templateItems;  // by list: how many of its items are the template's
+  QMap<int, std::function<void()>> m_dropDown;
+  QAbstractEventDispatcher* m_dispatcher;  // the window thread's, which Wake wakes
+  std::atomic<bool> m_woken{false};
   int m_waitDepth = 0;
   std::function<void(int, Notification)> m_command;
   std::function<bool()> m_canClose;

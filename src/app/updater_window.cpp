@@ -1,6 +1,9 @@
 #include "app/updater_window.h"
 
+#include <QCursor>
+#include <QGuiApplication>
 #include <QIcon>
+#include <QScreen>
 #include <QSerialPortInfo>
 #include <algorithm>
 
@@ -37,7 +40,7 @@ QList<ExtraPort> ExtraPorts(const QStringList& listed) {
     const QString path = entry.trimmed();
     if (path.isEmpty() || seen.contains(path)) continue;
     seen << path;
-    ports.append({path, QStringLiteral("listed in CVM6_PORTS")});
+    ports.append({path, QStringLiteral("listed in CVM6_PORTS"), true});
   }
   return ports;
 }
@@ -48,18 +51,47 @@ CUpdaterWindow::CUpdaterWindow(UpdateLimits limits, LinkLimits linkLimits)
   // window and as the drag image of one is the window system's work under Qt; the
   // program only hands it the icon.
   m_window.setWindowIcon(UpdaterIcon());
-  QStringList listed;
   for (int i = 0;; ++i) {
     const std::string item = m_window.GetListItemText(IDC_PORT_LIST, i);
     if (item.empty()) break;
-    listed << QString::fromStdString(item);
+    m_templatePorts << QString::fromStdString(item);
   }
-  for (const ExtraPort& port : ExtraPorts(listed)) m_window.AddListItem(IDC_PORT_LIST, port.path, port.description);
+  AddExtraPorts();
+  m_window.SetDropDownHandler(IDC_PORT_LIST, [this] { RefreshPortList(); });
   m_window.SetCommandHandler([this](int id, Notification what) { OnCommand(id, what); });
   m_window.SetCloseGuard([this] { return !m_dlg.IsCommandRunning(); });
 }
 
 CUpdaterWindow::~CUpdaterWindow() { m_dlg.AttachHost(nullptr); }
+
+// An adapter's description follows its path; ports of CVM6_PORTS carry theirs only as
+// tooltip, their paths being what the one who listed them knows them by.
+void CUpdaterWindow::AddExtraPorts() {
+  for (const ExtraPort& port : ExtraPorts(m_templatePorts)) {
+    const QString text = port.listed || port.description.isEmpty() ? port.path : port.path + " - " + port.description;
+    m_window.AddListItem(IDC_PORT_LIST, text, port.description, port.path);
+  }
+}
+
+// The ports as the system has them now, the chosen one kept by its path; one that went
+// away leaves nothing chosen, so Connect cannot open another port in its place.
+void CUpdaterWindow::RefreshPortList() {
+  const int chosen = m_window.GetListSelection(IDC_PORT_LIST);
+  const std::string name = chosen >= 0 ? m_window.GetListItemText(IDC_PORT_LIST, chosen) : "";
+  m_window.RemoveAddedListItems(IDC_PORT_LIST);
+  AddExtraPorts();
+  int index = -1;
+  for (int i = 0; !name.empty(); ++i) {
+    const std::string item = m_window.GetListItemText(IDC_PORT_LIST, i);
+    if (item.empty()) break;
+    if (item == name) {
+      index = i;
+      break;
+    }
+  }
+  m_window.SetListSelection(IDC_PORT_LIST, index);
+  m_dlg.OnPortListChanged();
+}
 
 // The window's command map.
 void CUpdaterWindow::OnCommand(int id, Notification what) {
@@ -79,6 +111,13 @@ int CUpdaterWindow::Run() {
   if (!m_window.IsBuilt()) return -1;
   m_dlg.AttachHost(&m_window);
   m_dlg.OnInitDialog();
+  // In the middle of the screen the technician is looking at, the one with the mouse.
+  QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+  if (!screen) screen = QGuiApplication::primaryScreen();
+  if (screen) {
+    const QRect area = screen->availableGeometry();
+    m_window.move(area.center() - QPoint(m_window.width() / 2, m_window.height() / 2));
+  }
   const int result = m_window.exec();
   m_dlg.OnDestroy();
   return result;

@@ -23,20 +23,25 @@ class CUpdaterWindow {
 
   CUpdaterDlg& Dialog() { return m_dlg; }
   CTemplateDialog& Window() { return m_window; }
+  // Reads the port list again; the window does it each time the list drops down.
+  void RefreshPortList();
 
  private:
   void OnCommand(int id, Notification what);
+  void AddExtraPorts();
 
   CUpdaterDlg m_dlg;  // outlives the widgets
   CTemplateDialog m_window;
+  QStringList m_templatePorts;  // the port list's items from the template
 };
 
 // Ports listed after "COM1".."COM4": every other serial port found on the system (its
-// path, the adapter's description as tooltip), then the paths in CVM6_PORTS
+// path and the adapter's description), then the paths in CVM6_PORTS
 // (colon-separated). Paths already listed are not listed again.
 struct ExtraPort {
   QString path;
   QString description;
+  bool listed = false;  // from CVM6_PORTS
 };
 QList<ExtraPort> ExtraPorts(const QStringList& listed);
 

@@ -55,6 +55,17 @@ FramePtr CFrameQueues::Take(Queue& queue) {
 void CFrameQueues::AppendReceived(FramePtr frame) {
   Append(m_received, std::move(frame));
   m_receivedSignal.Set();
+  NotifyReceiveWaiter();
+}
+
+void CFrameQueues::SetReceiveNotifier(std::function<void()> notifier) {
+  std::lock_guard<std::mutex> guard(m_notifierLock);
+  m_notifier = std::move(notifier);
+}
+
+void CFrameQueues::NotifyReceiveWaiter() {
+  std::lock_guard<std::mutex> guard(m_notifierLock);
+  if (m_notifier) m_notifier();
 }
 
 bool CFrameQueues::WaitForReceived(std::uint32_t timeoutMs) {

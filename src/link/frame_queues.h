@@ -2,6 +2,7 @@
 // The receive and transmit queues between the link's threads and the network node.
 // Each queue has its own lock, held only for a few pointer updates; no operation holds
 // both. Takes never wait for a frame: an empty queue gives null at once.
+#include <functional>
 #include <mutex>
 
 #include "link/frame.h"
@@ -23,9 +24,19 @@ class CFrameQueues {
   bool WaitForReceived(std::uint32_t timeoutMs);
   // Ends the WaitForReceived that sleeps now (or the next one) without a frame, so that
   // its caller looks at its other conditions. Any thread may call it.
-  void WakeReceiveWaiter() { m_receivedSignal.Set(); }
+  void WakeReceiveWaiter() {
+    m_receivedSignal.Set();
+    NotifyReceiveWaiter();
+  }
+  // Also called whenever a frame is appended or the receive waiter is woken, from the
+  // thread that did it: for an owner that sleeps elsewhere than in WaitForReceived (a
+  // window's thread handling its messages). Null for none. It must not block.
+  void SetReceiveNotifier(std::function<void()> notifier);
   void AppendTransmit(FramePtr frame);
   FramePtr TakeTransmit();
+
+ protected:
+  void NotifyReceiveWaiter();
 
  private:
   struct Queue {
@@ -40,6 +51,8 @@ class CFrameQueues {
   Queue m_received;
   Queue m_transmit;
   CEvent m_receivedSignal{false, false};
+  std::mutex m_notifierLock;  // held while the notifier runs, so that it can be taken away
+  std::function<void()> m_notifier;
 };
 
 }  // namespace cvm6

@@ -127,12 +127,17 @@ bool CLink::Start(CSerialPort* port) {
   return true;
 }
 
-bool CLink::Stop() {
-  if (!m_started) return false;
+void CLink::RequestStop() {
+  if (!m_started) return;
   m_stopReceiver = true;
   m_stopTransmitter = true;
   m_wakeTransmitter.Set();
   m_port->WakeReader();
+}
+
+bool CLink::Stop() {
+  if (!m_started) return false;
+  RequestStop();
   WaitForOne(m_receiverStopped, kInfinite);
   WaitForOne(m_transmitterStopped, kInfinite);
   m_receiver.join();
@@ -168,6 +173,7 @@ void CLink::ReceiverThread() {
     WakeReceiveWaiter();
   }
   m_receiverStopped.Set();
+  NotifyReceiveWaiter();  // an owner waiting for ThreadsEnded looks again
 }
 
 // The receiver's events and queued frames take effect at once, but the threads waiting
@@ -284,6 +290,7 @@ void CLink::TransmitterThread() {
   }
   DropOutstanding();
   m_transmitterStopped.Set();
+  NotifyReceiveWaiter();
 }
 
 void CLink::TransmitLoop() {

@@ -45,8 +45,15 @@ class CLink : public CFrameQueues {
   // False when already started. Throws 1202 when a thread cannot be created; the link
   // is then left not started, with no thread running.
   bool Start(CSerialPort* port);
-  // False when not started; otherwise returns once both threads have ended.
+  // False when not started; otherwise returns once both threads have ended: within
+  // about 2 s even when the port's driver has stopped completing requests, since the
+  // port bounds every wait of a transfer (a read is woken, a write has a deadline).
   bool Stop();
+  // The first half of Stop, for an owner that keeps its own thread alive meanwhile:
+  // asks both threads to end and returns at once. ThreadsEnded says when they have
+  // (the receive notifier is called then too); Stop then only joins them.
+  void RequestStop();
+  bool ThreadsEnded() const { return m_receiverStopped.IsSet() && m_transmitterStopped.IsSet(); }
   bool IsActive() const { return m_active.load(); }
   bool IsStarted() const { return m_started; }
   // True once a thread of this start has ended on a failure it cannot recover from

@@ -4,7 +4,21 @@
 // Qt window, the console of cvm6-flash, or a scripted host in the tests. The procedure
 // runs the same code under all three.
 //
-// Threading rule: every call happens on the one thread that owns the window.
+// Threading rule: every call happens on the one thread that owns the window, except
+// Wake, which any thread may call.
+//
+// The window's thread answers its system within about 100 ms at all times. Windows takes
+// a window whose thread has left its messages for 5 s for hung ("Not Responding", and a
+// "Close the program" that kills the process in the middle of a flash); desktops on
+// Linux ping windows the same way and offer "Force Quit". The procedure runs on the
+// window's thread, so none of its calls may keep that thread longer: every wait of the
+// procedure (the unit's appearance, its device data, the erase, each write, the end,
+// riding through a dropped link, the link's stop) sleeps in WaitHandlingMessages, which
+// a host with a window spends handling the window's messages (painting, input, the
+// system's pings) until it is woken; between blocks the block pass calls PumpMessages.
+// While a command runs the window handles its messages but refuses a second command and
+// every way of closing it (Close, Escape, Alt+F4, the system menu's Close): the command
+// still holds the port and the link.
 #include <cstdint>
 #include <string>
 
@@ -39,6 +53,21 @@ class DialogHost {
   virtual int MessageBox(const std::string& text, MsgIcon icon, MsgButtons buttons) = 0;
   virtual void EndDialog(int result) = 0;
   virtual void PumpMessages() = 0;  // handles pending window events, never waits
+
+  // Whether this host has a window whose messages its thread must handle while the
+  // procedure waits. Hosts without one (the console, the tests' scripted host) say no,
+  // and the procedure sleeps in waits of its own.
+  virtual bool HandlesMessagesWhileWaiting() { return false; }
+  // Handles the window's messages as they come until Wake is called or `timeoutMs` pass.
+  // A Wake that came since the last wait ends it at once, so none is lost between the
+  // caller's last look at its conditions and this call.
+  virtual void WaitHandlingMessages(std::uint32_t /*timeoutMs*/) {}
+  // Ends the WaitHandlingMessages that runs now, or else the next one. Any thread.
+  virtual void Wake() {}
+  // From the erase request to the end of the download the unit's flash is incomplete:
+  // a host that can asks its system not to end the session meanwhile (true), and lets
+  // go again (false).
+  virtual void HoldSession(bool /*hold*/) {}
 };
 
 // One direction of the data exchange between controls and member variables.

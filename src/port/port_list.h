@@ -7,7 +7,8 @@ namespace cvm6 {
 
 struct SerialPortInfo {
   std::string path;         // what CSerialPort opens: /dev/ttyUSB0, COM3
-  std::string description;  // the device's own text where the system knows it
+  std::string description;  // the device's own text where the system knows it (Windows: its
+                            // friendly name, else the driver's device)
 };
 
 // POSIX: every tty in sysfs backed by a real device driver. Windows: the ports that the

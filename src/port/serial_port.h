@@ -64,6 +64,9 @@ class CSerialPort {
   // transfer, bytes read ahead of the caller. Null for ports that are not devices.
   struct SystemPort;
   std::unique_ptr<SystemPort> m_system;
+  // Makes ports whose system side is put together otherwise (on Windows, the tests' fake
+  // of the system's calls: port/win32_comm_calls.h).
+  friend struct SystemPortMaker;
   int m_openError = 0;
   std::uint32_t m_baudRate = 0;
 };

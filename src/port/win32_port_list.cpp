@@ -1,10 +1,16 @@
 // The serial ports as Windows lists them: every serial driver (the motherboard's UART,
 // USB adapters, Bluetooth ports) registers its ports under SERIALCOMM, the value's name
-// being the driver's device and its data the port's name.
+// being the driver's device and its data the port's name. What the technician knows the
+// adapter by ("USB Serial Port", "Prolific USB-to-Serial Comm Port") is the friendly
+// name of its device in the Ports class, found through the device's PortName.
 #include <windows.h>
+#include <initguid.h>
+#include <devguid.h>
+#include <setupapi.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 
 #include "port/port_list.h"
 
@@ -21,6 +27,51 @@ bool Before(const SerialPortInfo& a, const SerialPortInfo& b) {
   if ((na > 0) != (nb > 0)) return na > 0;
   if (na != nb) return na < nb;
   return a.path < b.path;
+}
+
+std::string Utf8(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 1) return {};
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
+  narrow.resize(static_cast<std::size_t>(length - 1));
+  return narrow;
+}
+
+std::string Folded(std::string name) {
+  for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return name;
+}
+
+// Port name (folded) -> friendly name without its " (COMn)", for the present devices.
+std::map<std::string, std::string> FriendlyNames() {
+  std::map<std::string, std::string> names;
+  const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
+  if (devices == INVALID_HANDLE_VALUE) return names;
+  SP_DEVINFO_DATA device{};
+  device.cbSize = sizeof device;
+  for (DWORD index = 0; SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+    const HKEY key = SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_QUERY_VALUE);
+    if (key == INVALID_HANDLE_VALUE) continue;
+    wchar_t port[64] = {};
+    DWORD size = sizeof port - sizeof(wchar_t), type = 0;
+    const bool named = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(port), &size) ==
+                           ERROR_SUCCESS && type == REG_SZ;
+    RegCloseKey(key);
+    wchar_t friendly[256] = {};
+    if (!named || !SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                                     reinterpret_cast<BYTE*>(friendly),
+                                                     sizeof friendly - sizeof(wchar_t), nullptr))
+      continue;
+    const std::string name = Utf8(port);
+    std::string text = Utf8(friendly);
+    const std::string suffix = " (" + name + ")";
+    if (text.size() > suffix.size() && Folded(text.substr(text.size() - suffix.size())) == Folded(suffix))
+      text.resize(text.size() - suffix.size());
+    if (!name.empty() && !text.empty()) names[Folded(name)] = text;
+  }
+  SetupDiDestroyDeviceInfoList(devices);
+  return names;
 }
 
 }  // namespace
@@ -45,6 +96,10 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     if (!path.empty()) ports.push_back({path, std::string(device, deviceSize)});
   }
   RegCloseKey(key);
+  // The driver's device name is the description only where no friendlier one is known.
+  const auto friendly = FriendlyNames();
+  for (SerialPortInfo& port : ports)
+    if (const auto found = friendly.find(Folded(port.path)); found != friendly.end()) port.description = found->second;
   std::sort(ports.begin(), ports.end(), Before);
   return ports;
 }

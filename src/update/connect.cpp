@@ -47,6 +47,9 @@ void CUpdaterDlg::OnConnect() {
     m_portOpenError.clear();
     m_deviceAddress = GetPeerAddress();
     m_linkUp = false;
+    // A window's thread sleeps handling its messages: the link's frames must wake it.
+    if (DialogHost* host = Host(); host && host->HandlesMessagesWhileWaiting())
+      m_link.SetReceiveNotifier([host] { host->Wake(); });
     m_link.Start(m_port);
     CWaitCursor wait(*this);
     if (!WaitForDevice()) {
@@ -82,8 +85,20 @@ void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline) {
     const std::uint32_t now = TimeGetTime();
     if (flag || m_unitChanged || PortGone() || !TickBefore(now, deadline) || RideThroughOver(now)) return;
     PollFrames(1);
-    if (!flag && !m_unitChanged) m_link.WaitForReceived(SleepLimit(now, deadline));
+    if (!flag && !m_unitChanged) SleepForFrame(SleepLimit(now, deadline));
   }
+}
+
+// With a window, its thread sleeps handling the window's messages; the link's receive
+// notifier (set at Connect) wakes it for each frame and for WakeWaits.
+void CUpdaterDlg::SleepForFrame(std::uint32_t limitMs) {
+  DialogHost* host = Host();
+  if (!host || !host->HandlesMessagesWhileWaiting()) {
+    m_link.WaitForReceived(limitMs);
+    return;
+  }
+  if (m_link.WaitForReceived(0)) return;  // a frame waits, or a wake came already
+  host->WaitHandlingMessages(limitMs);
 }
 
 void CUpdaterDlg::PollFrames(std::uint32_t count) {
@@ -153,7 +168,7 @@ bool CUpdaterDlg::IdentifyDevice() {
     const std::uint32_t now = TimeGetTime();
     if (!TickBefore(now, deadline) || PortGone() || !IsPresent(m_deviceAddress)) return false;
     CheckInterrupt();
-    m_link.WaitForReceived(deadline - now);
+    SleepForFrame(deadline - now);
     PollFrames(1);
   }
   m_identified = false;

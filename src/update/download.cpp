@@ -152,8 +152,28 @@ bool CUpdaterDlg::ConfirmIdentity() {
   return false;
 }
 
+// From here to the end of the download the unit's flash is incomplete: the system is
+// asked not to end the session meanwhile.
+class CUpdaterDlg::SessionHold {
+ public:
+  explicit SessionHold(CUpdaterDlg& dlg) : m_dlg(dlg) { m_dlg.HoldSession(true); }
+  ~SessionHold() { m_dlg.HoldSession(false); }
+  SessionHold(const SessionHold&) = delete;
+  SessionHold& operator=(const SessionHold&) = delete;
+
+ private:
+  CUpdaterDlg& m_dlg;
+};
+
+void CUpdaterDlg::HoldSession(bool hold) {
+  if (hold == m_sessionHeld) return;
+  m_sessionHeld = hold;
+  if (Host()) Host()->HoldSession(hold);
+}
+
 bool CUpdaterDlg::DownloadTarget(const CFlashImage& image, std::uint8_t target) {
   Running downloading(m_downloading);
+  SessionHold hold(*this);
   m_unitChanged = false;
   m_ridingThrough = false;
   m_blockProgress.SetRange(0, kBlockRange);
@@ -230,6 +250,7 @@ bool CUpdaterDlg::EndDownload() {
 
 void CUpdaterDlg::FailDownload(const char* text) {
   m_result = UpdateResult::kDownloadFailed;
+  HoldSession(false);  // nothing more is written: the session may end behind the message
   MessageBoxText(text, MsgIcon::Stop);
   DropConnection();
   throw CUserException{};

@@ -53,7 +53,7 @@ bool CUpdaterDlg::WaitToSendAgain() {
     CheckInterrupt();
     const std::uint32_t now = TimeGetTime();
     if (RideThroughOver(now)) return false;
-    m_link.WaitForReceived(SleepLimit(now, now + m_limits.rideThroughMs));
+    SleepForFrame(SleepLimit(now, now + m_limits.rideThroughMs));
     PollFrames(1);
   }
 }

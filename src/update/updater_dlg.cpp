@@ -14,7 +14,9 @@ CUpdaterDlg::CUpdaterDlg(UpdateLimits limits, LinkLimits linkLimits)
     : CDialog(IDD_UPDATER), CNetworkNode(linkLimits), m_limits(limits) {}
 
 CUpdaterDlg::~CUpdaterDlg() {
-  // The link's threads use the port: stop them before the port goes.
+  // The link's threads use the port: stop them before the port goes. The host may be
+  // gone by now: nothing wakes it any more.
+  m_link.SetReceiveNotifier(nullptr);
   m_link.Stop();
   delete m_port;
   m_port = nullptr;
@@ -42,7 +44,7 @@ bool CUpdaterDlg::OnInitDialog() {
 
 void CUpdaterDlg::OnDestroy() {
   CDialog::OnDestroy();
-  m_link.Stop();
+  StopLink();
   if (m_port) {
     delete m_port;
     m_port = nullptr;
@@ -59,13 +61,29 @@ void CUpdaterDlg::OnSelchangeDevice() {
   }
 }
 
+void CUpdaterDlg::OnPortListChanged() {
+  if (Host()) m_portChoice = Host()->GetListSelection(IDC_PORT_LIST);
+}
+
 void CUpdaterDlg::ShowStatus(const std::string& text) {
   m_statusText = text;
   UpdateData(false);
 }
 
-void CUpdaterDlg::DropConnection() {
+void CUpdaterDlg::StopLink() {
+  DialogHost* host = Host();
+  if (host && host->HandlesMessagesWhileWaiting() && m_link.IsStarted()) {
+    m_link.RequestStop();
+    // The threads' ends call the receive notifier; the slice only guards against a
+    // notifier that was never set.
+    while (!m_link.ThreadsEnded()) host->WaitHandlingMessages(100);
+  }
   m_link.Stop();
+  m_link.SetReceiveNotifier(nullptr);
+}
+
+void CUpdaterDlg::DropConnection() {
+  StopLink();
   if (m_port) {
     delete m_port;
     m_port = nullptr;

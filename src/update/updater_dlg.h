@@ -8,7 +8,8 @@
 // thread. Handler overrides run inside Poll on that thread and only set members that the
 // waiting loops test. Waits take received frames one at a time with Poll(1) against
 // deadlines from the tick counter, and sleep in between until a frame arrives, the port
-// fails, WakeWaits is called or the deadline passes. WakeWaits is the one member that
+// fails, WakeWaits is called or the deadline passes; a window's thread handles the
+// window's messages while it sleeps (see DialogHost). WakeWaits is the one member that
 // any thread may call.
 #include <atomic>
 #include <cstdint>
@@ -36,6 +37,9 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   void OnConnect();
   void OnUpdate();
   void OnSelchangeDevice();
+  // The port list was read again and its items may have moved: the port choice follows
+  // the item now selected, so that writing the variables back keeps it.
+  void OnPortListChanged();
   bool OnInitDialog() override;
   void OnDestroy() override;
 
@@ -106,6 +110,11 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // changed nothing, and a stray frame must not end a command, least of all a download.
   void PollFrames(std::uint32_t count);
   void PollUntil(const bool& flag, std::uint32_t deadline);
+  // Sleeps until a frame is queued, WakeWaits is called or `limitMs` pass; a window's
+  // thread handles the window's messages meanwhile (platform/dialog.h).
+  void SleepForFrame(std::uint32_t limitMs);
+  // The link's Stop; a window's thread handles its messages while the threads end.
+  void StopLink();
   // Before the erase: the unit is asked again when its identification may no longer
   // hold. False (and the user told) when it does not answer as a Corvane M6.
   bool ConfirmIdentity();
@@ -127,6 +136,8 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool SendBlocks(const CFlashImage& image);
   bool EndDownload();
   [[noreturn]] void FailDownload(const char* text);
+  class SessionHold;
+  void HoldSession(bool hold);
   void ShowStatus(const std::string& text);
   // A port that failed for good (an unplugged adapter) cannot come back: every wait
   // then ends at once as if its limit had run out.
@@ -168,6 +179,7 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // answers now may be another unit. Cleared by a fresh device data reply.
   bool m_identityStale = false;
   bool m_downloading = false;   // within DownloadTarget
+  bool m_sessionHeld = false;   // the host asked its system to keep the session
   bool m_unitChanged = false;   // a unit announced itself while downloading
   bool m_linkUp = false;              // the link's last notice said up
   std::uint32_t m_linkUpAt = 0;       // tick count of that notice, or of the last TakeFarLinkDown

@@ -15,16 +15,21 @@ std::string Folded(const std::string& name) {
 
 }  // namespace
 
-std::vector<std::string> PortsToAdd(const std::vector<std::string>& listed, const std::vector<SerialPortInfo>& found) {
+bool SamePort(const std::string& a, const std::string& b) { return Folded(a) == Folded(b); }
+
+std::vector<PortChoice> PortsToAdd(const std::vector<std::string>& listed, const std::vector<SerialPortInfo>& found) {
   std::vector<std::string> seen;
   for (const std::string& name : listed) seen.push_back(Folded(name));
-  std::vector<std::string> added;
+  std::vector<PortChoice> added;
   for (const SerialPortInfo& port : found) {
     if (port.path.empty()) continue;
     const std::string folded = Folded(port.path);
     if (std::find(seen.begin(), seen.end(), folded) != seen.end()) continue;
     seen.push_back(folded);
-    added.push_back(port.path);
+    // Control characters from a driver's text would garble the list.
+    std::string description;
+    for (const char c : port.description) description += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    added.push_back({port.path, description.empty() ? port.path : port.path + " - " + description});
   }
   return added;
 }

@@ -1,5 +1,8 @@
 #include "win32app/updater_window.h"
 
+#include <dbt.h>
+
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -67,6 +70,16 @@ INT_PTR CWin32UpdaterWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lPara
     case WM_COMMAND:
       OnCommand(LOWORD(wParam), HIWORD(wParam));
       return TRUE;
+    case WM_QUERYENDSESSION:
+      // Refused while the unit's flash is being written: the reason given to
+      // ShutdownBlockReasonCreate is what Windows shows the user meanwhile.
+      SetWindowLongPtrW(m_window, DWLP_MSGRESULT, m_host && !m_host->SessionMayEnd() ? FALSE : TRUE);
+      return TRUE;
+    case WM_DEVICECHANGE:
+      // An adapter plugged in or pulled out: the port list follows at once.
+      if (wParam == DBT_DEVICEARRIVAL || wParam == DBT_DEVICEREMOVECOMPLETE) RefreshPortList();
+      SetWindowLongPtrW(m_window, DWLP_MSGRESULT, TRUE);
+      return TRUE;
     case WM_DESTROY:
       OnDestroy();
       return FALSE;
@@ -81,29 +94,70 @@ BOOL CWin32UpdaterWindow::OnInitDialog() {
   // The list items of the template (its dialog-initialisation data), as the dialog
   // framework adds them right after the controls are made. Damaged data adds nothing.
   RunDialogInit(m_window, m_instance, m_dlg.TemplateId());
-  std::vector<std::string> listed;
+  m_templatePorts.clear();
   for (int i = 0;; ++i) {
     const std::string item = m_host->GetListItemText(IDC_PORT_LIST, i);
     if (item.empty()) break;
-    listed.push_back(item);
+    m_templatePorts.push_back(item);
   }
-  for (const std::string& port : PortsToAdd(listed, ListSerialPorts()))
-    SendDlgItemMessageW(m_window, IDC_PORT_LIST, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Widen(port).c_str()));
+  m_host->SetAddedListItems(IDC_PORT_LIST, PortsToAdd(m_templatePorts, ListSerialPorts()));
   m_dlg.AttachHost(m_host.get());
   // Writes the variables over the template's texts, sets the total bar's range and
   // disables Update.
   const bool focusToFirst = m_dlg.OnInitDialog();
   SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
   SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon ? m_smallIcon : m_icon));
+  CentreOnCursorScreen();
   // Update, the first control, is disabled now: the dialog manager gives the focus to
   // the first control that can take it, which is Close.
   return focusToFirst ? TRUE : FALSE;
+}
+
+// The template places the window at 0,0 of the desktop; it opens in the middle of the
+// screen the technician is looking at, the one with the mouse on it.
+void CWin32UpdaterWindow::CentreOnCursorScreen() {
+  POINT cursor{};
+  GetCursorPos(&cursor);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!GetMonitorInfoW(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+  const RECT& work = monitor.rcWork;
+  RECT window;
+  GetWindowRect(m_window, &window);
+  const int width = window.right - window.left, height = window.bottom - window.top;
+  const int x = std::max(work.left, work.left + (work.right - work.left - width) / 2);
+  const int y = std::max(work.top, work.top + (work.bottom - work.top - height) / 2);
+  SetWindowPos(m_window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+// The ports as the system has them now, the chosen one kept by its name; one that went
+// away leaves nothing chosen, so Connect cannot open another port in its place.
+void CWin32UpdaterWindow::RefreshPortList() {
+  if (!m_host) return;
+  const int chosen = m_host->GetListSelection(IDC_PORT_LIST);
+  const std::string name = chosen >= 0 ? m_host->GetListItemText(IDC_PORT_LIST, chosen) : "";
+  m_host->SetAddedListItems(IDC_PORT_LIST, PortsToAdd(m_templatePorts, ListSerialPorts()));
+  int index = -1;
+  for (int i = 0; !name.empty(); ++i) {
+    const std::string item = m_host->GetListItemText(IDC_PORT_LIST, i);
+    if (item.empty()) break;
+    if (SamePort(item, name)) {
+      index = i;
+      break;
+    }
+  }
+  SendDlgItemMessageW(m_window, IDC_PORT_LIST, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  m_dlg.OnPortListChanged();
 }
 
 // The window's command map.
 void CWin32UpdaterWindow::OnCommand(int id, int notification) {
   if (id == IDC_DEVICE_LIST) {
     if (notification == CBN_SELCHANGE) m_dlg.OnSelchangeDevice();
+    return;
+  }
+  if (id == IDC_PORT_LIST) {
+    if (notification == CBN_DROPDOWN) RefreshPortList();
     return;
   }
   if (notification != BN_CLICKED) return;
@@ -143,6 +197,7 @@ void CWin32UpdaterWindow::OnPaint() {
 
 // Whenever the dialog ends: the link stops, then the port is deleted.
 void CWin32UpdaterWindow::OnDestroy() {
+  if (m_host) m_host->SetDestroying();
   m_dlg.OnDestroy();
   m_dlg.AttachHost(nullptr);
 }

@@ -6,6 +6,8 @@
 // Threading rule: the object, the dialog and the procedure belong to the thread that
 // calls Run.
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "update/updater_dlg.h"
 #include "win32app/win32_dialog_host.h"
@@ -38,6 +40,13 @@ class CWin32UpdaterWindow {
   void OnCommand(int id, int notification);
   void OnPaint();
   void OnDestroy();
+  void CentreOnCursorScreen();
+
+ public:
+  // Reads the port list again (on drop-down and when an adapter comes or goes).
+  void RefreshPortList();
+
+ private:
 
   HINSTANCE m_instance;
   CUpdaterDlg m_dlg;
@@ -45,6 +54,7 @@ class CWin32UpdaterWindow {
   HICON m_smallIcon;
   HWND m_window = nullptr;
   std::unique_ptr<CWin32DialogHost> m_host;
+  std::vector<std::string> m_templatePorts;  // the port list's items from the template
 };
 
 }  // namespace cvm6

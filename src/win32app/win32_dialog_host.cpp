@@ -7,8 +7,8 @@
 namespace cvm6 {
 namespace {
 
-// The procedure may not return to the message loop for a while (its waits do not pump
-// messages): a change is painted at once, not when the loop next runs.
+// The procedure returns to the message loop only when its command ends: a change is
+// painted at once, not when a wait next handles the messages.
 void ShowNow(HWND control) { UpdateWindow(control); }
 
 }  // namespace
@@ -21,8 +21,13 @@ std::wstring WindowText(HWND window) {
   return text;
 }
 
+CWin32DialogHost::CWin32DialogHost(HWND dialog)
+    : m_dialog(dialog), m_wake(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+
 CWin32DialogHost::~CWin32DialogHost() {
   while (m_waitDepth > 0) EndWaitCursor();
+  HoldSession(false);
+  if (m_wake) CloseHandle(m_wake);
 }
 
 std::wstring CWin32DialogHost::MessageBoxCaption() {
@@ -72,9 +77,41 @@ int CWin32DialogHost::GetListSelection(int id) {
   return index == CB_ERR ? -1 : static_cast<int>(index);
 }
 
+void CWin32DialogHost::SetAddedListItems(int id, const std::vector<PortChoice>& items) {
+  const HWND list = Control(id);
+  if (!list) return;
+  for (auto i = static_cast<int>(SendMessageW(list, CB_GETCOUNT, 0, 0)) - 1; i >= 0; --i)
+    if (SendMessageW(list, CB_GETITEMDATA, static_cast<WPARAM>(i), 0) > 0)
+      SendMessageW(list, CB_DELETESTRING, static_cast<WPARAM>(i), 0);
+  std::vector<std::string>& names = m_itemNames[id];
+  names.clear();
+  int widest = 0;
+  const HDC dc = GetDC(list);
+  const HGDIOBJ font = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(list, WM_GETFONT, 0, 0)));
+  for (const PortChoice& item : items) {
+    const std::wstring text = Widen(item.text);
+    const LRESULT index = SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(text.c_str()));
+    if (index < 0) continue;
+    names.push_back(item.name);
+    SendMessageW(list, CB_SETITEMDATA, static_cast<WPARAM>(index), static_cast<LPARAM>(names.size()));
+    SIZE size{};
+    if (GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size)) widest = std::max(widest, static_cast<int>(size.cx));
+  }
+  SelectObject(dc, font);
+  ReleaseDC(list, dc);
+  // The closed field is narrower than a description: the open list shows it whole.
+  const int needed = widest + 2 * GetSystemMetrics(SM_CXVSCROLL);
+  if (needed > static_cast<int>(SendMessageW(list, CB_GETDROPPEDWIDTH, 0, 0)))
+    SendMessageW(list, CB_SETDROPPEDWIDTH, static_cast<WPARAM>(needed), 0);
+}
+
 std::string CWin32DialogHost::GetListItemText(int id, int index) {
   const HWND list = Control(id);
   if (!list || index < 0) return "";
+  const LRESULT data = SendMessageW(list, CB_GETITEMDATA, static_cast<WPARAM>(index), 0);
+  if (const auto names = m_itemNames.find(id); data > 0 && names != m_itemNames.end() &&
+                                                 static_cast<std::size_t>(data) <= names->second.size())
+    return names->second[static_cast<std::size_t>(data) - 1];
   const LRESULT length = SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
   if (length == CB_ERR || length <= 0) return "";
   std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
@@ -156,18 +193,52 @@ void CWin32DialogHost::EndDialog(int result) { ::EndDialog(m_dialog, result); }
 
 // Every message waiting for the window's thread, handled as the modal dialog's own loop
 // would (Tab, Enter and Escape through the dialog manager); returns when none is left.
-void CWin32DialogHost::PumpMessages() {
+void CWin32DialogHost::PumpMessages() { (void)Pump(); }
+
+bool CWin32DialogHost::Pump() {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     if (message.message == WM_QUIT) {
       // Meant for the loop that runs the window: put back for it to see.
       PostQuitMessage(static_cast<int>(message.wParam));
-      return;
+      return false;
     }
     if (IsDialogMessageW(m_dialog, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  return true;
+}
+
+// Sleeps in MsgWaitForMultipleObjectsEx, which ends for the wake and for every message
+// that arrives (sent messages, the system's pings among them, are handled inside it);
+// each is handled as the modal loop would. After a WM_QUIT (waiting for the modal loop
+// to see it) only the wake can end the sleep: the queue is never empty again.
+void CWin32DialogHost::WaitHandlingMessages(std::uint32_t timeoutMs) {
+  const DWORD start = GetTickCount();
+  bool messages = true;
+  for (;;) {
+    if (messages) messages = Pump();
+    const DWORD elapsed = GetTickCount() - start;
+    if (elapsed >= timeoutMs) return;
+    const DWORD left = timeoutMs - elapsed;
+    const DWORD woke = messages ? MsgWaitForMultipleObjectsEx(1, &m_wake, left, QS_ALLINPUT, MWMO_INPUTAVAILABLE)
+                                : WaitForSingleObject(m_wake, left);
+    if (woke != WAIT_OBJECT_0 + 1) return;  // the wake, the time-out, or a failed wait
+  }
+}
+
+void CWin32DialogHost::Wake() {
+  if (m_wake) SetEvent(m_wake);
+}
+
+void CWin32DialogHost::HoldSession(bool hold) {
+  if (hold == m_sessionHeld) return;
+  m_sessionHeld = hold;
+  if (hold)
+    ShutdownBlockReasonCreate(m_dialog, kSessionHoldReason);
+  else
+    ShutdownBlockReasonDestroy(m_dialog);
 }
 
 }  // namespace cvm6

@@ -4,8 +4,13 @@
 //
 // Threading rule: like the dialog procedure, every call belongs to the thread that owns
 // the window.
+#include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
+#include <vector>
+
+#include "win32app/port_choices.h"
 
 #include "win32app/windows_api.h"
 
@@ -20,7 +25,7 @@ struct MessageBoxRequest {
 
 class CWin32DialogHost : public DialogHost {
  public:
-  explicit CWin32DialogHost(HWND dialog) : m_dialog(dialog) {}
+  explicit CWin32DialogHost(HWND dialog);
   ~CWin32DialogHost() override;
   CWin32DialogHost(const CWin32DialogHost&) = delete;
   CWin32DialogHost& operator=(const CWin32DialogHost&) = delete;
@@ -30,6 +35,10 @@ class CWin32DialogHost : public DialogHost {
   // is MessageBoxW, modal to the window; tests put in one that reads and answers it.
   void SetMessageBoxRunner(std::function<int(const MessageBoxRequest&)> runner) { m_boxRunner = std::move(runner); }
   int WaitDepth() const { return m_waitDepth; }
+  // Replaces the items that follow the template's in list `id`: each shows its text and
+  // is opened by its name, which GetListItemText gives. The list sorts them itself when
+  // the template says so.
+  void SetAddedListItems(int id, const std::vector<PortChoice>& items);
   // WM_SETCURSOR: while a wait cursor is shown it stays, wherever the mouse goes. True
   // when the message was taken.
   bool OnSetCursor();
@@ -52,14 +61,30 @@ class CWin32DialogHost : public DialogHost {
   int MessageBox(const std::string& text, MsgIcon icon, MsgButtons buttons) override;
   void EndDialog(int result) override;
   void PumpMessages() override;
+  bool HandlesMessagesWhileWaiting() override { return !m_destroying; }
+  void WaitHandlingMessages(std::uint32_t timeoutMs) override;
+  void Wake() override;
+  void HoldSession(bool hold) override;
+
+  // The window is being destroyed: its messages are no longer handled in waits.
+  void SetDestroying() { m_destroying = true; }
+  // WM_QUERYENDSESSION: whether Windows may end the session now.
+  bool SessionMayEnd() const { return !m_sessionHeld; }
+  static constexpr const wchar_t* kSessionHoldReason = L"Updating the unit's firmware: do not turn off the computer.";
 
  private:
+  // False once a WM_QUIT was put back for the modal loop: it stays first in the queue.
+  bool Pump();
   HWND Control(int id) const { return GetDlgItem(m_dialog, id); }
 
   HWND m_dialog;
   int m_waitDepth = 0;
   HCURSOR m_cursorBeforeWait = nullptr;
   std::function<int(const MessageBoxRequest&)> m_boxRunner;
+  std::map<int, std::vector<std::string>> m_itemNames;  // by list: item data n is name n - 1
+  HANDLE m_wake;  // auto-reset: set by Wake, taken by the wait it ends
+  bool m_destroying = false;
+  bool m_sessionHeld = false;
 };
 
 // The text of a window (a control's text, a dialog's caption).

@@ -108,6 +108,14 @@ void RawDevice::Run() {
     }
     if (m_powerBackAt) continue;
     MaybeAnnounce(now);
+    for (auto due = m_delayed.begin(); due != m_delayed.end();) {
+      if (now < due->due) {
+        ++due;
+        continue;
+      }
+      Send(due->payload, false, m_script.flashReplySource);
+      due = m_delayed.erase(due);
+    }
     if (m_up && now - m_lastWrite >= milliseconds(500)) Raw(Bytes{0x8C});
     if (!m_up && m_wakesOnItsOwn && now - m_lastWrite >= milliseconds(100)) Raw(Bytes(16, 0xFF));
   }
@@ -220,7 +228,10 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
       if (m_script.answerStart) {
         Bytes reply = Id(0x16);
         reply.push_back(static_cast<std::uint8_t>(m_target + m_script.startEchoDelta));
-        Send(reply, false, m_script.flashReplySource);
+        if (m_script.startReplyDelayMs > 0)
+          m_delayed.push_back({Clock::now() + milliseconds(m_script.startReplyDelayMs), reply});
+        else
+          Send(reply, false, m_script.flashReplySource);
       }
       break;
     }
@@ -239,6 +250,10 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
       if (m_script.silentFromBlock >= 0 && index >= m_script.silentFromBlock) break;
       const std::uint16_t echo = static_cast<std::uint16_t>(block.sequence + (index == m_script.wrongSequenceAtBlock ? 1 : 0));
       const Bytes reply{0x24, 0x00, static_cast<std::uint8_t>(echo & 0xFF), static_cast<std::uint8_t>(echo >> 8)};
+      if (index == m_script.replyDelayAtBlock) {
+        m_delayed.push_back({Clock::now() + milliseconds(m_script.replyDelayMs), reply});
+        break;
+      }
       if (index == m_script.garbleReplyOfBlock) {
         m_outstanding = WireFrame(m_script.updaterAddress, m_script.address, ++m_txSequence, reply);
         Raw(Bytes{0x80});

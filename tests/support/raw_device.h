@@ -59,6 +59,9 @@ struct DeviceScript {
   std::uint8_t deviceType = 0x45;
   char version[4] = {'1', '0', '2', '3'};
   bool answerStart = true;
+  int startReplyDelayMs = 0;      // the erase takes this long before the start reply
+  int replyDelayAtBlock = -1;     // the reply to this block comes only after replyDelayMs,
+  int replyDelayMs = 0;           // the unit's keep-alives going on meanwhile
   int startEchoDelta = 0;         // added to the target echoed by the start reply
   int wrongSequenceAtBlock = -1;  // the acknowledgement of this block echoes sequence + 1
   int silentFromBlock = -1;       // no acknowledgement for this block and the ones after
@@ -135,6 +138,11 @@ class RawDevice {
   std::uint8_t m_txSequence = 0;
   std::optional<std::uint8_t> m_lastRxSequence;
   Bytes m_outstanding;  // a frame of ours that asked for acknowledgement, as sent
+  struct Delayed {
+    std::chrono::steady_clock::time_point due;
+    Bytes payload;
+  };
+  std::vector<Delayed> m_delayed;  // replies held back by the script
   std::uint8_t m_target = 0;
 
   std::mutex m_lock;  // guards what the test reads

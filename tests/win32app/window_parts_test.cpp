@@ -72,8 +72,23 @@ TEST(PortChoices, OtherRegisteredPortsFollowEachOnceWhateverTheirCase) {
   const std::vector<SerialPortInfo> found = {
       {"COM1", "\\Device\\Serial0"}, {"COM5", "\\Device\\VCP0"},  {"com3", "\\Device\\Serial2"},
       {"", "\\Device\\Broken"},      {"COM12", "\\Device\\BthModem0"}, {"Com5", "\\Device\\VCP1"}};
-  EXPECT_EQ(PortsToAdd(listed, found), (std::vector<std::string>{"COM5", "COM12"}));
+  std::vector<std::string> names;
+  for (const PortChoice& choice : PortsToAdd(listed, found)) names.push_back(choice.name);
+  EXPECT_EQ(names, (std::vector<std::string>{"COM5", "COM12"}));
   EXPECT_TRUE(PortsToAdd(listed, {}).empty());
+}
+
+// What the list shows of a port: its name, then the adapter's description, which may
+// not garble the list with control characters; a port without one shows its name.
+TEST(PortChoices, ShowTheNameThenTheAdaptersDescription) {
+  const auto added = PortsToAdd({}, {{"COM7", "USB Serial Port"}, {"COM8", ""}, {"COM9", "bad\r\ntext"}});
+  ASSERT_EQ(added.size(), 3u);
+  EXPECT_EQ(added[0].text, "COM7 - USB Serial Port");
+  EXPECT_EQ(added[0].name, "COM7");
+  EXPECT_EQ(added[1].text, "COM8");
+  EXPECT_EQ(added[2].text, "COM9 - bad  text");
+  EXPECT_TRUE(SamePort("com7", "COM7"));
+  EXPECT_FALSE(SamePort("COM7", "COM77"));
 }
 
 }  // namespace
