@@ -33,6 +33,9 @@ class CWin32CommCalls {
     return ::ClearCommError(file, errors, status);
   }
   virtual BOOL CloseHandle(HANDLE file) { return ::CloseHandle(file); }
+  // Puts back the line settings and time-outs the port had when it was opened.
+  virtual BOOL SetCommState(HANDLE file, DCB* dcb) { return ::SetCommState(file, dcb); }
+  virtual BOOL SetCommTimeouts(HANDLE file, COMMTIMEOUTS* timeouts) { return ::SetCommTimeouts(file, timeouts); }
 
   static CWin32CommCalls& System();
 };

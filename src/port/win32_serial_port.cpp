@@ -83,6 +83,11 @@ struct CSerialPort::SystemPort {
   [[noreturn]] void Throw(const Outcome& outcome, const char* what);
 
   CWin32CommCalls* m_calls = &CWin32CommCalls::System();
+  // What the port had when it was opened, put back before its handle closes: the next
+  // program to open it finds it as it was.
+  std::optional<DCB> m_foundLine;
+  std::optional<COMMTIMEOUTS> m_foundTimeouts;
+  void CloseHandleAsFound();
   std::uint32_t m_baudRate = 0;
   HANDLE m_handle = INVALID_HANDLE_VALUE;
   HANDLE m_readEvent = nullptr;
@@ -183,6 +188,8 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
   DCB current{};
   current.DCBlength = sizeof current;
   if (!GetCommState(port.m_handle, &current)) ThrowCode(1101, "not a serial port");
+  port.m_foundLine = current;
+  if (COMMTIMEOUTS found{}; GetCommTimeouts(port.m_handle, &found)) port.m_foundTimeouts = found;
   // Only advice to the driver; one that keeps its own queue sizes still works.
   (void)SetupComm(port.m_handle, kQueueSize, kQueueSize);
   DCB dcb = LineSettings(baudRate, handshake);
@@ -193,8 +200,16 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
   m_opened = true;
 }
 
+void CSerialPort::SystemPort::CloseHandleAsFound() {
+  if (m_foundLine) (void)m_calls->SetCommState(m_handle, &*m_foundLine);
+  if (m_foundTimeouts) (void)m_calls->SetCommTimeouts(m_handle, &*m_foundTimeouts);
+  m_foundLine.reset();
+  m_foundTimeouts.reset();
+  m_calls->CloseHandle(m_handle);
+}
+
 CSerialPort::SystemPort::~SystemPort() {
-  if (m_handle != INVALID_HANDLE_VALUE) m_calls->CloseHandle(m_handle);
+  if (m_handle != INVALID_HANDLE_VALUE) CloseHandleAsFound();
   // Closing the handle ends every request on it; one that a broken driver still holds
   // after that keeps its memory for good rather than have the system write into memory
   // that is no longer its own.
@@ -257,7 +272,7 @@ bool CSerialPort::Close() {
   SetEvent(port.m_readEvent);
   SetEvent(port.m_writeEvent);
   std::unique_lock<std::shared_mutex> guard(port.m_closeLock);
-  port.m_calls->CloseHandle(port.m_handle);
+  port.CloseHandleAsFound();
   port.m_handle = INVALID_HANDLE_VALUE;
   return true;
 }

@@ -49,6 +49,47 @@ TEST_F(SerialPortTest, BytesKeptFromATimedOutReadAreWaitingAndHandedOutInOrder) 
   EXPECT_EQ(Bytes(four, four + 4), (Bytes{2, 3, 4, 5}));
 }
 
+// A port is left with the line settings and time-outs it was found with, however it
+// ends: the next program to open it gets what it had before.
+class PortLeftAsFound : public ::testing::TestWithParam<bool> {};
+
+TEST_P(PortLeftAsFound, TheLineSettingsFoundAtOpenAreBack) {
+  PtyPair pty;
+  const std::string path = "\\\\.\\" + pty.SlavePath();
+  const auto settings = [&](DCB* set, COMMTIMEOUTS* setTimeouts, DCB& dcb, COMMTIMEOUTS& timeouts) {
+    const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+    if (set) ASSERT_TRUE(SetCommState(handle, set) && SetCommTimeouts(handle, setTimeouts));
+    dcb.DCBlength = sizeof dcb;
+    ASSERT_TRUE(GetCommState(handle, &dcb) && GetCommTimeouts(handle, &timeouts));
+    CloseHandle(handle);
+  };
+  DCB found{};
+  COMMTIMEOUTS foundTimeouts{};
+  settings(nullptr, nullptr, found, foundTimeouts);
+  found.BaudRate = 9600;
+  found.ByteSize = 7;
+  foundTimeouts = {50, 2, 100, 3, 200};
+  settings(&found, &foundTimeouts, found, foundTimeouts);
+  {
+    CSerialPort opened(pty.SlavePath().c_str(), 57600, false);
+    ASSERT_TRUE(opened.m_opened);
+    if (GetParam()) {
+      EXPECT_TRUE(opened.Close());
+    }
+  }
+  DCB after{};
+  COMMTIMEOUTS afterTimeouts{};
+  settings(nullptr, nullptr, after, afterTimeouts);
+  EXPECT_EQ(after.BaudRate, 9600u);
+  EXPECT_EQ(after.ByteSize, 7);
+  EXPECT_EQ(afterTimeouts.ReadIntervalTimeout, foundTimeouts.ReadIntervalTimeout);
+  EXPECT_EQ(afterTimeouts.WriteTotalTimeoutConstant, foundTimeouts.WriteTotalTimeoutConstant);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ends, PortLeftAsFound, ::testing::Values(false, true),
+                         [](const auto& row) { return row.param ? "Closed" : "Deleted"; });
+
 // An unplugged adapter: the waiting read fails with 1101 as soon as the far end goes,
 // and so does every transfer after it. The time it took is printed for the record.
 TEST_F(SerialPortTest, TheFarEndClosingFailsAWaitingReadPromptly) {
