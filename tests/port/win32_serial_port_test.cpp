@@ -59,7 +59,9 @@ TEST_P(PortLeftAsFound, TheLineSettingsFoundAtOpenAreBack) {
   const auto settings = [&](DCB* set, COMMTIMEOUTS* setTimeouts, DCB& dcb, COMMTIMEOUTS& timeouts) {
     const HANDLE handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-    if (set) ASSERT_TRUE(SetCommState(handle, set) && SetCommTimeouts(handle, setTimeouts));
+    if (set) {
+      ASSERT_TRUE(SetCommState(handle, set) && SetCommTimeouts(handle, setTimeouts));
+    }
     dcb.DCBlength = sizeof dcb;
     ASSERT_TRUE(GetCommState(handle, &dcb) && GetCommTimeouts(handle, &timeouts));
     CloseHandle(handle);
