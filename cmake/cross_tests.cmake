@@ -14,6 +14,8 @@ if(NOT CVM6_WINE)
   message(WARNING "wine not found: the Windows tests can be built but not run")
   set(CVM6_WINE wine)
 endif()
+# Wine's own copies of the Windows fonts (Debian package fonts-wine).
+set(CVM6_WINE_FONTS /usr/share/wine/fonts CACHE PATH "Folder of the fonts Wine ships (fonts-wine)")
 configure_file(${PROJECT_SOURCE_DIR}/tests/wine/run-under-wine.in ${CMAKE_BINARY_DIR}/run-under-wine
                FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
                                 WORLD_EXECUTE
