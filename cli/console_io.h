@@ -18,6 +18,9 @@ struct Interrupted {};
 // program at once with status 130.
 void InstallInterruptHandling();
 bool InterruptRequested();
+// What the log calls an interrupt on this system: on Windows a hang-up is the console
+// closed under the program, a log-off or a shutdown.
+extern const char* const kInterruptCauses;
 // While it lives, runs `wake` on each interrupt, from a thread that is not a signal
 // handler (so it may set events); at once if one has already come.
 class CInterruptWake {

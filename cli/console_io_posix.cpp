@@ -16,6 +16,9 @@
 #include "interrupt_wakes.h"
 
 namespace cvm6 {
+
+const char* const kInterruptCauses = "Ctrl-C or SIGTERM";
+
 namespace {
 
 int g_interruptPipe[2] = {-1, -1};

@@ -79,8 +79,9 @@ int Run(int argc, char** argv) {
   auto finish = [&](int status, std::vector<UnitOutcome> units, const ImageFacts& facts) {
     if (options.json) std::printf("%s\n", JsonResult(facts, units, status).c_str());
     if (log)
-      log->Write(InterruptRequested() ? "run interrupted (Ctrl-C): exit status " + std::to_string(status)
-                                      : "run ended: exit status " + std::to_string(status));
+      log->Write(InterruptRequested()
+                     ? std::string("run interrupted (") + kInterruptCauses + "): exit status " + std::to_string(status)
+                     : "run ended: exit status " + std::to_string(status));
     std::fflush(stdout);
     log.reset();  // closed: every line is on the disk
     MarkRunEnded();
@@ -136,7 +137,7 @@ int Run(int argc, char** argv) {
       units.push_back(std::make_unique<CFlashUnit>(i, options.ports[i], shared));
     {
       CInterruptWake wake([&units, &log] {
-        if (log) log->Write("interrupt (Ctrl-C or SIGTERM): stopping every unit");
+        if (log) log->Write(std::string("interrupt (") + kInterruptCauses + "): stopping every unit");
         for (auto& unit : units) unit->Wake();
       });
       for (auto& unit : units) unit->Start();

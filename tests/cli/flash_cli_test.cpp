@@ -576,7 +576,7 @@ TEST(FlashCliLog, AnInterruptedRunsLogEndsWithTheInterrupt) {
   EXPECT_NE(log.find("SND: MSG_SYSTEM_DO_START_FLASH_DOWNLOAD"), std::string::npos);  // --trace: every message
   EXPECT_NE(log.find("interrupt (Ctrl-C or SIGTERM)"), std::string::npos);
   EXPECT_NE(log.find("summary: interrupted, exit status 130"), std::string::npos);
-  EXPECT_NE(lines.back().find("run interrupted (Ctrl-C): exit status 130"), std::string::npos) << lines.back();
+  EXPECT_NE(lines.back().find("run interrupted (Ctrl-C or SIGTERM): exit status 130"), std::string::npos) << lines.back();
 }
 
 }  // namespace
