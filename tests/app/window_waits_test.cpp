@@ -114,7 +114,7 @@ TEST_P(WindowWait, APostedEventIsHandledWithin200ms) {
 INSTANTIATE_TEST_SUITE_P(Cases, WindowWait,
                          ::testing::Values(WaitCase{"AnEraseOf10s", 10000, -1},
                                            WaitCase{"AUnitSilentFor15s", 50, 4}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(WindowTest, ThePortListIsReadAgainWhenItDropsDownAndKeepsTheChosenPort) {
   PtyPair first, second;

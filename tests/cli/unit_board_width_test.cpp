@@ -75,7 +75,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, UnitBoardWidth,
                          ::testing::Values(WidthCase{"OneUnitOn80", 80, 1}, WidthCase{"OneUnitOn60", 60, 1},
                                            WidthCase{"OneUnitOn40", 40, 1}, WidthCase{"ThreeUnitsOn80", 80, 3},
                                            WidthCase{"ThreeUnitsOn60", 60, 3}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace cvm6::test

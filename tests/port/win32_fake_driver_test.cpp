@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, FakeDriverAbort,
                                            AbortCase{"OnceWhilePending", 0, 1, false},
                                            AbortCase{"TwiceAtTheStart", 2, 0, true},
                                            AbortCase{"AtTheStartThenWhilePending", 1, 1, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(FakeDriverTest, AWriteAbortedOnceIsMadeAgainWithItsBytes) {
   driver.abortWriteStarts = 1;

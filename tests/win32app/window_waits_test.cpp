@@ -60,9 +60,7 @@ class HungProbe {
       guard.unlock();
       const auto start = Clock::now();
       DWORD_PTR result = 0;
-      SetLastError(0);
       const bool answered = SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, m_answerMs, &result) != 0;
-      const DWORD nullError = GetLastError();
       const int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
       // Asked while the status says the unit is being written, before and after.
       const bool writingBefore = Writing();
@@ -187,7 +185,7 @@ TEST_P(Win32WindowWait, TheWindowAnswersAndIsNeverTakenForHung) {
 INSTANTIATE_TEST_SUITE_P(Cases, Win32WindowWait,
                          ::testing::Values(WaitCase{"AnEraseOf10s", 10000, -1, 0},
                                            WaitCase{"AUnitSilentFor15sAfterABlock", 0, 2, 15000}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 TEST_F(Win32WindowWaitsTest, WindowsMayEndTheSessionWhenNothingIsWritten) {
   device = std::make_unique<RawDevice>(pty, DeviceScript{});
