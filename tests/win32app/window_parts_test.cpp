@@ -81,9 +81,9 @@ TEST(PortChoices, OtherRegisteredPortsFollowEachOnceWhateverTheirCase) {
   EXPECT_TRUE(PortsToAdd(listed, {}).empty());
 }
 
-// The font of template 102 as the resource compiler wrote it, put in another face that
-// the dialog manager reads back with every control after it; a template cut short
-// before its face has ended has no font, and nothing is read past its end.
+// The font of template 102 as the resource compiler wrote it, and put in another face
+// (the window's tests at 144 and 192 dpi run the dialog made from that); a template cut
+// short before its face has ended has no font, and nothing is read past its end.
 TEST(DialogFont, ReadsAndReplacesTheTemplatesFaceAndRefusesACutTemplate) {
   const HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(IDD_UPDATER), MAKEINTRESOURCEW(5));
   ASSERT_NE(found, nullptr);
@@ -96,11 +96,6 @@ TEST(DialogFont, ReadsAndReplacesTheTemplatesFaceAndRefusesACutTemplate) {
   const auto other = WithFontFace(dialog, L"Microsoft Sans Serif");
   ASSERT_TRUE(other);
   EXPECT_EQ(Narrow(ReadDialogFont(*other).value_or(DialogFont{}).face), "Microsoft Sans Serif");
-  const HWND made = CreateDialogIndirectParamW(nullptr, reinterpret_cast<LPCDLGTEMPLATEW>(other->data()), nullptr,
-                                               [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
-  ASSERT_NE(made, nullptr);
-  EXPECT_NE(GetDlgItem(made, IDC_DEVICE_NAME), nullptr) << "the last control";
-  DestroyWindow(made);
   for (std::size_t length = 0; length < font->faceEnd; ++length) EXPECT_FALSE(ReadDialogFont(dialog.first(length)));
 }
 

