@@ -20,6 +20,9 @@ struct Interrupted {};
 // standard output or error is no reason to end: writes to it fail, and the run goes on.
 void InstallInterruptHandling();
 bool InterruptRequested();
+// What the log calls an interrupt on this system: on Windows a hang-up is the console
+// closed under the program, a log-off or a shutdown.
+extern const char* const kInterruptCauses;
 // While it lives, runs `wake` on each interrupt, from a thread that is not a signal
 // handler (so it may set events); at once if one has already come.
 class CInterruptWake {

@@ -18,6 +18,9 @@
 #include "interrupt_wakes.h"
 
 namespace cvm6 {
+
+const char* const kInterruptCauses = "Ctrl-C, SIGTERM or a hang-up";
+
 namespace {
 
 int g_interruptPipe[2] = {-1, -1};

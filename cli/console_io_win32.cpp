@@ -18,6 +18,9 @@
 #include "run_end.h"
 
 namespace cvm6 {
+
+const char* const kInterruptCauses = "Ctrl-C, Ctrl-Break or a hang-up: the console closed, a log-off or a shutdown";
+
 namespace {
 
 // Windows ends the process 5 s after a close, log-off or shutdown event.

@@ -27,9 +27,6 @@
 namespace cvm6 {
 namespace {
 
-// What the log calls every interrupt.
-constexpr const char* kInterruptText = "Ctrl-C, SIGTERM or a hang-up";
-
 void PrintLines(std::FILE* out, const std::string& text) {
   std::fprintf(out, "%s\n", text.c_str());
   std::fflush(out);
@@ -97,9 +94,9 @@ int Run(int argc, char** argv) {
   auto finish = [&](int status, std::vector<UnitOutcome> units, const ImageFacts& facts) {
     if (options.json) std::printf("%s\n", JsonResult(facts, units, status).c_str());
     if (log)
-      log->Write(InterruptRequested() ? std::string("run interrupted (") + kInterruptText + "): exit status " +
-                                            std::to_string(status)
-                                      : "run ended: exit status " + std::to_string(status));
+      log->Write(InterruptRequested()
+                     ? std::string("run interrupted (") + kInterruptCauses + "): exit status " + std::to_string(status)
+                     : "run ended: exit status " + std::to_string(status));
     std::fflush(stdout);
     log.reset();  // closed: every line is on the disk
     MarkRunEnded();
@@ -173,7 +170,7 @@ int Run(int argc, char** argv) {
       units.push_back(std::make_unique<CFlashUnit>(i, options.ports[i], shared));
     {
       CInterruptWake wake([&units, &log] {
-        if (log) log->Write(std::string("interrupt (") + kInterruptText + "): stopping every unit");
+        if (log) log->Write(std::string("interrupt (") + kInterruptCauses + "): stopping every unit");
         for (auto& unit : units) unit->Wake();
       });
       // A second interrupt ends the program at once, wherever the units are; it still

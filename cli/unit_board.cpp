@@ -137,6 +137,10 @@ void CUnitBoard::Progress(std::size_t unit, std::uint32_t sent, std::uint32_t to
     const std::size_t keep = row.status.size() > over ? row.status.size() - over : 0;
     line = Cut(row.status.substr(0, keep) + line.substr(row.status.size()), columns);
   }
+  // A shorter line than the last one covers what is left of it.
+  const std::size_t drawn = line.size();
+  if (m_lineOpen && m_lineLength > line.size()) line.append(m_lineLength - line.size(), ' ');
+  m_lineLength = drawn;
   Put(m_out, ("\r" + line).c_str());
   Flush(m_out);
   m_lineOpen = true;

@@ -69,6 +69,7 @@ class CUnitBoard {
   std::vector<Row> m_rows;
   int m_drawn = 0;          // live lines on the screen below the scrolled output
   bool m_lineOpen = false;  // one unit: its progress line waits for its end
+  std::size_t m_lineLength = 0;  // the text of that line as last drawn
   bool m_paused = false;
   bool m_closed = false;
   struct Held {

@@ -1,6 +1,7 @@
 #include "win32app/updater_window.h"
 
 #include <dbt.h>
+#include <shellscalingapi.h>
 
 #include <algorithm>
 #include <string>
@@ -8,6 +9,7 @@
 
 #include "port/port_list.h"
 #include "update/control_ids.h"
+#include "win32app/dialog_font.h"
 #include "win32app/dialog_init.h"
 #include "win32app/port_choices.h"
 #include "win32app/wide_text.h"
@@ -19,6 +21,20 @@ constexpr int kIconId = 128;
 
 HICON LoadIconAt(HINSTANCE instance, int width, int height) {
   return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(kIconId), IMAGE_ICON, width, height, LR_DEFAULTCOLOR));
+}
+
+// The scales the window is drawn at as it opens: the system's, at which Windows makes
+// it, and that of the screen with the cursor, where it is moved to (OnInitDialog).
+std::vector<unsigned> ScalesWhereItOpens() {
+  std::vector<unsigned> dpis{GetDpiForSystem()};
+  POINT cursor{};
+  UINT x = 0, y = 0;
+  if (GetCursorPos(&cursor) &&
+      GetDpiForMonitor(MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST), MDT_EFFECTIVE_DPI, &x, &y) == S_OK &&
+      y != dpis.front()) {
+    dpis.push_back(y);
+  }
+  return dpis;
 }
 
 }  // namespace
@@ -36,8 +52,14 @@ CWin32UpdaterWindow::~CWin32UpdaterWindow() {
 }
 
 INT_PTR CWin32UpdaterWindow::Run() {
-  const INT_PTR result = DialogBoxParamW(m_instance, MAKEINTRESOURCEW(m_dlg.TemplateId()), nullptr, &DialogProc,
-                                         reinterpret_cast<LPARAM>(this));
+  // Template 102 as it stands, or in a TrueType face where its own cannot be drawn at
+  // the screen's scale.
+  const auto inFace = DialogForScales(m_instance, m_dlg.TemplateId(), ScalesWhereItOpens());
+  const auto self = reinterpret_cast<LPARAM>(this);
+  const INT_PTR result =
+      inFace ? DialogBoxIndirectParamW(m_instance, reinterpret_cast<LPCDLGTEMPLATEW>(inFace->data()), nullptr,
+                                       &DialogProc, self)
+             : DialogBoxParamW(m_instance, MAKEINTRESOURCEW(m_dlg.TemplateId()), nullptr, &DialogProc, self);
   m_host.reset();
   m_window = nullptr;
   return result;
@@ -91,6 +113,12 @@ INT_PTR CWin32UpdaterWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lPara
 
 BOOL CWin32UpdaterWindow::OnInitDialog() {
   m_host = std::make_unique<CWin32DialogHost>(m_window);
+  // The text fields draw from their left edge to their right, as they do in the
+  // template's raster face. In a TrueType face Windows gives them margins from its
+  // letters' overhangs, which would cut "Offline" in the 26 units of field 1002.
+  for (const int id : {IDC_ONLINE_TEXT, IDC_DEVICE_NAME}) {
+    SendDlgItemMessageW(m_window, id, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELPARAM(0, 0));
+  }
   // The list items of the template (its dialog-initialisation data), as the dialog
   // framework adds them right after the controls are made. Damaged data adds nothing.
   RunDialogInit(m_window, m_instance, m_dlg.TemplateId());

@@ -1,6 +1,8 @@
 // The running dialog as Windows built it from resource 102: every control at the
 // rectangle its dialog units give (converted by Windows, MapDialogRect), with its class,
 // text, style and tab order; the window's own caption, size, style and icons.
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <string>
 
@@ -193,6 +195,97 @@ TEST_F(Win32WindowTest, OpensInItsStartStateWithItsListsIconsAndTabOrder) {
   EXPECT_TRUE(boxes.empty());
   EXPECT_FALSE(window->Dialog().HasPort());
   EXPECT_FALSE(window->Dialog().Link().IsStarted());
+}
+
+}  // namespace
+}  // namespace cvm6::test
+
+namespace cvm6::test {
+namespace {
+
+// Every text a control of the window shows, beside its template text: the states'
+// online and device texts, the list items, the status lines of the procedure.
+const std::multimap<int, std::wstring> kTextsShown = {
+    {IDC_ONLINE_TEXT, L"Offline"}, {IDC_ONLINE_TEXT, L"Online"}, {IDC_DEVICE_NAME, L"No Device"},
+    {IDC_DEVICE_NAME, L"Corvane M6"}, {IDC_PORT_LIST, L"COM1"}, {IDC_PORT_LIST, L"COM4"},
+    {IDC_DEVICE_LIST, L"Not Selected"}, {IDC_DEVICE_LIST, L"Corvane M4/M4S"},
+    {IDC_STATUS, L"Loading program files"}, {IDC_STATUS, L"Erasing Digital Board Memory."},
+    {IDC_STATUS, L"Updating Digital Board."}, {IDC_STATUS, L"Update Complete"}};
+
+// Where a control draws its text, in its client area.
+RECT TextRoom(HWND control, ControlKind kind, UINT dpi) {
+  RECT room;
+  GetClientRect(control, &room);
+  switch (kind) {
+    case ControlKind::Edit:
+      SendMessageW(control, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&room));
+      break;
+    case ControlKind::ComboBox: {
+      COMBOBOXINFO info{};
+      info.cbSize = sizeof info;
+      GetComboBoxInfo(control, &info);
+      room = info.rcItem;
+      break;
+    }
+    case ControlKind::PushButton:
+      // The button's frame and its focus rectangle inside it.
+      InflateRect(&room, -2 * GetSystemMetricsForDpi(SM_CXEDGE, dpi), -2 * GetSystemMetricsForDpi(SM_CYEDGE, dpi));
+      break;
+    default:
+      break;
+  }
+  return room;
+}
+
+// At the screen's scale (the tests run at 96, 144 and 192 dpi) the window's font is the
+// template's face and size where that face has the size, else a TrueType face of the
+// template's size; and every text a control shows fits inside it, as GDI measures it.
+TEST_F(Win32WindowTest, EveryTextFitsItsControlInAFontOfTheTemplatesSize) {
+  const DialogTemplate* t = FindDialogTemplate(IDD_UPDATER);
+  ASSERT_NE(t, nullptr);
+  Run([&] {
+    const UINT dpi = GetDpiForWindow(Dialog());
+    if (const char* asked = std::getenv("CVM6_WINE_DPI")) {
+      EXPECT_EQ(dpi, std::strtoul(asked, nullptr, 10)) << "the prefix's scale";
+    }
+    const auto font = reinterpret_cast<HFONT>(SendMessageW(Dialog(), WM_GETFONT, 0, 0));
+    ASSERT_NE(font, nullptr);
+    const HDC dc = GetDC(Dialog());
+    const HGDIOBJ old = SelectObject(dc, font);
+    TEXTMETRICW metrics{};
+    GetTextMetricsW(dc, &metrics);
+    wchar_t face[LF_FACESIZE] = {};
+    GetTextFaceW(dc, LF_FACESIZE, face);
+    const int pixels = MulDiv(t->fontPointSize, static_cast<int>(dpi), 72);
+    SCOPED_TRACE(Narrow(face) + " at " + std::to_string(dpi) + " dpi");
+    if (metrics.tmPitchAndFamily & TMPF_TRUETYPE) {
+      EXPECT_EQ(metrics.tmHeight - metrics.tmInternalLeading, pixels) << "a TrueType face of the template's size";
+    } else {
+      EXPECT_EQ(Narrow(face), t->fontName);
+      EXPECT_EQ(metrics.tmHeight - metrics.tmInternalLeading, pixels) << "a size the raster face has";
+    }
+    std::printf("[ font     ] %s, %ld px (%ld with leading), at %u dpi\n", Narrow(face).c_str(),
+                metrics.tmHeight - metrics.tmInternalLeading, metrics.tmHeight, dpi);
+
+    // The controls are the dialog's children in template order (the test above).
+    HWND control = GetWindow(Dialog(), GW_CHILD);
+    for (std::size_t i = 0; i < t->controls.size() && control; ++i, control = GetWindow(control, GW_HWNDNEXT)) {
+      const DialogControl& c = t->controls[i];
+      std::vector<std::wstring> texts;
+      if (*c.text && c.id != IDC_STATUS) texts.push_back(Widen(c.text));
+      for (auto [at, end] = kTextsShown.equal_range(c.id); at != end; ++at) texts.push_back(at->second);
+      const RECT room = TextRoom(control, c.kind, dpi);
+      for (const std::wstring& text : texts) {
+        SIZE size{};
+        GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        EXPECT_LE(size.cx, room.right - room.left) << "\"" << Narrow(text) << "\" is too wide for control " << c.id;
+        EXPECT_LE(size.cy, room.bottom - room.top) << "\"" << Narrow(text) << "\" is too high for control " << c.id;
+      }
+    }
+    SelectObject(dc, old);
+    ReleaseDC(Dialog(), dc);
+    Click(IDC_CLOSE);
+  });
 }
 
 }  // namespace

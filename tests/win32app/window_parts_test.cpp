@@ -1,12 +1,15 @@
-// The parts of the window that need no window: the list items of the dialog resource,
-// read from bytes that may be damaged, the ports added after the template's, and what
+// The parts of the window that need no window: the list items and the font of the
+// dialog resource, read from bytes that may be damaged, the ports added after the template's, and what
 // the manifest asks of Windows.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "update/control_ids.h"
+#include "win32app/dialog_font.h"
 #include "win32app/dialog_init.h"
 #include "win32app/port_choices.h"
 #include "win32app/wide_text.h"
@@ -76,6 +79,24 @@ TEST(PortChoices, OtherRegisteredPortsFollowEachOnceWhateverTheirCase) {
   for (const PortChoice& choice : PortsToAdd(listed, found)) names.push_back(choice.name);
   EXPECT_EQ(names, (std::vector<std::string>{"COM5", "COM12"}));
   EXPECT_TRUE(PortsToAdd(listed, {}).empty());
+}
+
+// The font of template 102 as the resource compiler wrote it, and put in another face
+// (the window's tests at 144 and 192 dpi run the dialog made from that); a template cut
+// short before its face has ended has no font, and nothing is read past its end.
+TEST(DialogFont, ReadsAndReplacesTheTemplatesFaceAndRefusesACutTemplate) {
+  const HRSRC found = FindResourceW(nullptr, MAKEINTRESOURCEW(IDD_UPDATER), MAKEINTRESOURCEW(5));
+  ASSERT_NE(found, nullptr);
+  const std::span<const std::uint8_t> dialog(static_cast<const std::uint8_t*>(LockResource(LoadResource(nullptr, found))),
+                                             SizeofResource(nullptr, found));
+  const auto font = ReadDialogFont(dialog);
+  ASSERT_TRUE(font);
+  EXPECT_EQ(Narrow(font->face), "Small Fonts");
+  EXPECT_EQ(font->points, 7);
+  const auto other = WithFontFace(dialog, L"Microsoft Sans Serif");
+  ASSERT_TRUE(other);
+  EXPECT_EQ(Narrow(ReadDialogFont(*other).value_or(DialogFont{}).face), "Microsoft Sans Serif");
+  for (std::size_t length = 0; length < font->faceEnd; ++length) EXPECT_FALSE(ReadDialogFont(dialog.first(length)));
 }
 
 // What the list shows of a port: its name, then the adapter's description, which may

@@ -6,7 +6,8 @@
 //
 // Waits until a visible top-level window captioned exactly TITLE exists whose control ID
 // (or, without --control, any of whose controls) holds a text containing TEXT, then
-// prints every control of that window as "id<TAB>enabled|disabled<TAB>text", with
+// prints the window's rectangle on the screen as "window<TAB>left<TAB>top<TAB>right<TAB>
+// bottom" and every control of that window as "id<TAB>enabled|disabled<TAB>text", with
 // "<TAB>focused" after the one that has the keyboard focus (line ends in texts written
 // as \n), and exits 0. Exits 1 with what it last saw when the time runs
 // out (default 30 s), 2 on bad arguments.
@@ -109,6 +110,10 @@ void Print(HWND window, const std::vector<Child>& children) {
   thread.cbSize = sizeof thread;
   const HWND focus = window && GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &thread) ? thread.hwndFocus
                                                                                                   : nullptr;
+  RECT rect{};
+  if (window && GetWindowRect(window, &rect)) {
+    std::printf("window\t%ld\t%ld\t%ld\t%ld\n", rect.left, rect.top, rect.right, rect.bottom);
+  }
   for (const Child& child : children)
     std::printf("%d\t%s\t%s%s\n", child.id, child.enabled ? "enabled" : "disabled", Narrow(child.text).c_str(),
                 child.window == focus ? "\tfocused" : "");

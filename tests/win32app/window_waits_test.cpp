@@ -60,7 +60,6 @@ class HungProbe {
       guard.unlock();
       const auto start = Clock::now();
       DWORD_PTR result = 0;
-      SetLastError(0);
       const bool answered = SendMessageTimeoutW(m_window, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, m_answerMs, &result) != 0;
       const int ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
       // Asked while the status says the unit is being written, before and after.
