@@ -70,7 +70,6 @@ void CFlashUnit::Run() {
     if (status == kCancelled) m_host.Say("Cancelled: nothing was written.", true);
   } catch (const Interrupted&) {
     m_host.FinishLine();
-    m_host.Say("Interrupted.", true);
     status = kInterrupted;
     result = "interrupted";
     interrupted = true;
@@ -82,10 +81,15 @@ void CFlashUnit::Run() {
     status = kCommunicationError;
     result = "communication error";
   }
+  // The unit's last words go out as one message: with several units, another unit's
+  // lines must not come between "Interrupted." and what it means for this unit's flash.
+  std::string lastWords = interrupted ? "Interrupted." : "";
+  const auto add = [&lastWords](const char* line) { lastWords += (lastWords.empty() ? "" : "\n") + std::string(line); };
   if (status != kDone && m_dialog.EraseRequested())
-    m_host.Say(kFlashIncomplete, true);
+    add(kFlashIncomplete);
   else if (interrupted)
-    m_host.Say(kUntouched, true);
+    add(kUntouched);
+  if (!lastWords.empty()) m_host.Say(lastWords, true);
   if (status != kDone && m_dialog.PortLost()) result += " (port lost)";
   try {
     m_dialog.OnDestroy();
