@@ -85,8 +85,8 @@ int CConsoleHost::MessageBox(const std::string& text, MsgIcon icon, MsgButtons b
       throw;
     }
   }
-  m_board.Print(m_unit, text, icon == MsgIcon::Stop);
-  Log(std::string(icon == MsgIcon::Stop ? "error: " : "prompt: ") + text);
+  m_board.Print(m_unit, text, icon == MsgIcon::Stop || icon == MsgIcon::Warning);
+  Log(std::string(icon == MsgIcon::Stop ? "error: " : icon == MsgIcon::Warning ? "warning: " : "prompt: ") + text);
   return IDOK;
 }
 
@@ -103,10 +103,10 @@ void CConsoleHost::ShowProgress(std::uint32_t bytesSent, std::uint32_t totalByte
   m_board.Progress(m_unit, bytesSent, totalBytes, seconds > 0 ? bytesSent / seconds : 0);
 }
 
-void CConsoleHost::ShowRideThrough(std::uint16_t block, std::uint32_t ms) {
+void CConsoleHost::ShowRideThrough(const std::string& where, std::uint32_t ms) {
   m_board.EndProgress(m_unit);
   ++m_rideThroughs;
-  Say("link lost at block " + std::to_string(block) + ", carried on after " + std::to_string(ms) + " ms");
+  Say("link lost " + where + ", carried on after " + std::to_string(ms) + " ms");
 }
 
 void CConsoleHost::EndBlockPass() {

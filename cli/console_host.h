@@ -43,7 +43,8 @@ class CConsoleHost : public DialogHost {
   // Live progress of the block pass.
   void ShowProgress(std::uint32_t bytesSent, std::uint32_t totalBytes);
   // A dropped link the download rode through; counted in the block pass's summary.
-  void ShowRideThrough(std::uint16_t block, std::uint32_t ms);
+  // The link was lost `where` ("at block 12") and was back `ms` later.
+  void ShowRideThrough(const std::string& where, std::uint32_t ms);
   // Ends the live line and, after a block pass, prints its summary line.
   void FinishLine();
   // The unit's run is over: its live line shows `result` from now on.

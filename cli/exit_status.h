@@ -16,15 +16,18 @@ enum ExitStatus {
   kNoImage = 6,
   kCommunicationError = 7,
   kCancelled = 8,
+  kNoisyLine = 9,  // complete, but the unit refused frames as damaged: the flash may not be exact
   kInterrupted = 130,
 };
 
 inline constexpr const char* kExitStatusText =
     "Exit status: 0 done, 1 usage, 2 port not opened, 3 device not found, 4 wrong device,\n"
     "5 download failed, 6 no image, 7 communication error, 8 cancelled: nothing was written,\n"
-    "130 interrupted (Ctrl-C, SIGTERM, SIGHUP). With several units: 0 when every unit is done,\n"
-    "else the status of the first unit in --port order whose erase had begun and that did not\n"
-    "finish, or when there is none, of the first unit that is not done.\n"
+    "9 complete on a noisy line: more frames than --max-damaged reached the unit damaged, and\n"
+    "one may have passed its check unnoticed (update again over a shorter cable or another\n"
+    "adapter), 130 interrupted (Ctrl-C, SIGTERM, SIGHUP). With several units: 0 when every unit\n"
+    "is done, else the status of the first unit in --port order whose erase had begun and that\n"
+    "did not finish, or when there is none, of the first unit that is not done.\n"
     "\n"
     "The list file (cvm6.ini, or a list given with --image): one entry per line, a hex file's\n"
     "name (no blanks, at most 79 characters) and its base address in hexadecimal, as in\n"

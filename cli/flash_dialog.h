@@ -35,12 +35,30 @@ class CFlashDialog : public CUpdaterDlg {
   void OnBlockWritten(std::uint32_t bytesSent, std::uint32_t totalBytes) override {
     m_host.ShowProgress(bytesSent, totalBytes);
   }
-  void OnRideThrough(std::uint16_t block, std::uint32_t ms) override { m_host.ShowRideThrough(block, ms); }
+  void OnRideThrough(WaitStage stage, std::uint16_t block, std::uint32_t ms) override {
+    m_host.ShowRideThrough(WhereText(stage, block), ms);
+  }
+  void OnAskedAgain(WaitStage stage) override {
+    m_host.Say(std::string(stage == WaitStage::kStart ? "the start request" : "the end request") +
+               " was made again: the unit took it, but no reply came after the link was back");
+  }
+  // cvm6-flash says itself, with the figures, what a noisy line means (CFlashUnit).
+  void WarnNoisyLine(const LineDamage&) override {}
   void CheckInterrupt() override {
     if (InterruptRequested()) throw Interrupted{};
   }
   // cvm6-flash says itself why the port cannot be used (PortOpenError()).
   void OnPortUnusable(const CFailure&) override {}
+
+  static std::string WhereText(WaitStage stage, std::uint16_t block) {
+    switch (stage) {
+      case WaitStage::kDeviceData: return "while the device data reply was awaited";
+      case WaitStage::kStart: return "while the unit erased";
+      case WaitStage::kEnd: return "while the end reply was awaited";
+      case WaitStage::kBlocks: break;
+    }
+    return "at block " + std::to_string(block);
+  }
 
   // What the unit said of itself, for the summary.
   bool Identified() const { return m_identified || m_deviceType != 0xFF; }

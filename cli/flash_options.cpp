@@ -35,7 +35,8 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
   // An option that takes a value, given last or followed by another option, is a slip:
   // said in the technician's words before the parser would name it in its own.
   const std::pair<const char*, const char*> valued[] = {
-      {"--port", "a port name"}, {"--image", "a file"}, {"--base", "an address"}, {"--log", "a file"}};
+      {"--port", "a port name"}, {"--image", "a file"}, {"--base", "an address"}, {"--log", "a file"},
+      {"--max-damaged", "a number"}};
   for (int i = 1; i < argc; ++i)
     for (const auto& [name, what] : valued)
       if (std::string(argv[i]) == name &&
@@ -79,6 +80,11 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
   app.add_flag("--yes", o.yes,
                "write the synthetic test image without asking (see --version); the question is\n"
                "asked on the terminal, and without one the answer is No");
+  app.add_option("--max-damaged", o.maxDamaged,
+                 "frames the unit may refuse as damaged in a complete update before it ends with\n"
+                 "status 9, complete on a noisy line (default 0)")
+      ->type_name("N")
+      ->check(CLI::NonNegativeNumber);
   app.add_flag("--trace", o.trace, "print every message sent (SND), received (RCV) or dropped (DEL)");
   app.add_flag("--list-ports", o.listPorts, "list the serial ports this system has");
   app.add_flag("--version", o.version, "program version and which firmware image is embedded");

@@ -22,6 +22,8 @@ struct FlashOptions {
   bool trace = false;
   bool listPorts = false;
   bool version = false;
+  // Frames the unit may refuse as damaged in a complete update before it ends with status 9.
+  std::uint32_t maxDamaged = 0;
 };
 
 struct ParsedCommandLine {

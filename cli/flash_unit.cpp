@@ -20,7 +20,8 @@ constexpr std::uint8_t kDeviceTypeM6 = 0x45;
 
 CFlashUnit::CFlashUnit(std::size_t index, const std::string& port, const UnitShared& shared)
     : m_host(port, index, shared.board, shared.question, shared.log),
-      m_dialog(m_host, shared.simulator, shared.image, shared.report) {
+      m_dialog(m_host, shared.simulator, shared.image, shared.report),
+      m_maxDamaged(shared.maxDamaged) {
   m_outcome.port = port;
   if (shared.trace)
     m_dialog.SetTraceSink([this](const std::string& line) {
@@ -66,6 +67,10 @@ void CFlashUnit::Run() {
     m_host.FinishLine();
     status = ExitStatusFor(m_dialog.Result());
     result = ResultName(m_dialog.Result());
+    if (status == kDone && NoisyLine()) {
+      status = kNoisyLine;
+      result = "complete on a noisy line";
+    }
     if (status == kPortNotOpened) m_host.Say(m_outcome.port + ": " + m_dialog.PortOpenError(), true);
     if (status == kCancelled) m_host.Say("Cancelled: nothing was written.", true);
   } catch (const Interrupted&) {
@@ -102,6 +107,33 @@ void CFlashUnit::Run() {
   m_host.Log("unit ended: " + m_outcome.result + ", exit status " + std::to_string(status));
 }
 
+bool CFlashUnit::NoisyLine() {
+  const LineDamage& damage = m_dialog.LastLineDamage();
+  m_host.Log("line: " + std::to_string(damage.toUnit) + " of " + std::to_string(damage.framesSent) +
+             " frames reached the unit damaged, " + std::to_string(damage.fromUnit) + " came back damaged");
+  if (damage.toUnit <= m_maxDamaged) return false;
+  char chance[64];
+  const double percent = UnnoticedDamageChance(damage) * 100;
+  if (percent < 0.1)
+    std::snprintf(chance, sizeof chance, "below 0.1 %%");
+  else
+    std::snprintf(chance, sizeof chance, "about %.*f %%", percent < 10 ? 1 : 0, percent);
+  char share[48] = "";
+  if (damage.framesSent != 0)
+    std::snprintf(share, sizeof share, " (one in %.0f)", static_cast<double>(damage.framesSent) / damage.toUnit);
+  m_host.Say(std::to_string(damage.toUnit) + " of " + std::to_string(damage.framesSent) +
+                 " frames reached the unit damaged" + share + (damage.toUnit == 1 ? " and was" : " and were") +
+                 " sent again; " +
+                 std::to_string(damage.fromUnit) + " came back damaged.\n" +
+                 "On a line this noisy a damaged frame can also pass the unit's check unnoticed: the flash may not "
+                 "be exact.\n" +
+                 "The chance that this update stored such a frame is " + chance +
+                 ", by an estimate from these counts (docs/noisy-line.md).\n" +
+                 "Update again over a shorter cable or another adapter until no frame is damaged.",
+             true);
+  return true;
+}
+
 std::string CFlashUnit::StateNow() const {
   const std::string port = "[" + m_outcome.port + "] ";
   if (m_ended) return port + m_outcome.result + ", exit status " + std::to_string(m_outcome.exitStatus);
@@ -115,6 +147,8 @@ void CFlashUnit::Fill(int exitStatus, const std::string& result) {
   m_outcome.eraseBegun = m_dialog.EraseRequested();
   m_outcome.blocksWritten = m_host.BlocksWritten();
   m_outcome.rideThroughs = m_host.RideThroughs();
+  m_outcome.framesDamagedToUnit = m_dialog.LastLineDamage().toUnit;
+  m_outcome.framesDamagedFromUnit = m_dialog.LastLineDamage().fromUnit;
   if (m_dialog.Identified()) {
     m_outcome.deviceType = m_dialog.DeviceType();
     m_outcome.firmwareVersion = m_dialog.FirmwareVersion();

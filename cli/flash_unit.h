@@ -23,6 +23,7 @@ struct UnitShared {
   ImageLoadReport report;
   bool trace = false;
   CFlashSimulator* simulator = nullptr;  // --simulate: its one unit's line
+  std::uint32_t maxDamaged = 0;          // --max-damaged
 };
 
 class CFlashUnit {
@@ -45,10 +46,14 @@ class CFlashUnit {
  private:
   void Run();
   void Fill(int exitStatus, const std::string& result);
+  // After a complete update: the line's damage, said when the unit refused more frames
+  // than allowed (status 9).
+  bool NoisyLine();
 
   CConsoleHost m_host;
   CFlashDialog m_dialog;
   UnitOutcome m_outcome;
+  std::uint32_t m_maxDamaged;
   std::atomic<bool> m_ended{false};  // m_outcome is whole
   std::thread m_thread;
 };

@@ -164,7 +164,8 @@ int Run(int argc, char** argv) {
   {
     CUnitBoard board(out, options.ports, IsLiveTerminal(out, options.ports.size() > 1));
     CTerminalQuestion question(board, options.yes);
-    const UnitShared shared{board, question, log.get(), image, report, options.trace, simulator.get()};
+    const UnitShared shared{board,         question,        log.get(), image, report, options.trace,
+                            simulator.get(), options.maxDamaged};
     std::vector<std::unique_ptr<CFlashUnit>> units;
     for (std::size_t i = 0; i < options.ports.size(); ++i)
       units.push_back(std::make_unique<CFlashUnit>(i, options.ports[i], shared));
@@ -198,7 +199,7 @@ int Run(int argc, char** argv) {
   int status = RunExitStatus(outcomes);
   if (simulator) {
     const bool identical = simulator->Finish(*image, out);
-    if (status == kDone && !identical) {
+    if ((status == kDone || status == kNoisyLine) && !identical) {
       status = kDownloadFailed;
       outcomes.front().exitStatus = status;
       outcomes.front().result = "flash differs";

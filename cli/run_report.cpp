@@ -1,5 +1,7 @@
 #include "run_report.h"
 
+#include "exit_status.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <nlohmann/json.hpp>
@@ -68,12 +70,14 @@ std::string ImageSummaryText(const ImageFacts& facts, const CFlashImage& image, 
 }
 
 std::string SummaryTable(const std::vector<UnitOutcome>& units) {
-  const std::vector<std::string> head{"Port", "Device", "Firmware", "Result", "Seconds"};
+  const std::vector<std::string> head{"Port", "Device", "Firmware", "Result", "Damaged", "Seconds"};
   std::vector<std::vector<std::string>> rows{head};
   for (const UnitOutcome& unit : units) {
     char seconds[24];
     std::snprintf(seconds, sizeof seconds, "%.1f", unit.seconds);
-    rows.push_back({unit.port, DeviceText(unit), VersionText(unit), unit.result, seconds});
+    rows.push_back({unit.port, DeviceText(unit), VersionText(unit), unit.result,
+                    std::to_string(unit.framesDamagedToUnit) + "/" + std::to_string(unit.framesDamagedFromUnit),
+                    seconds});
   }
   std::vector<std::size_t> width(head.size(), 0);
   for (const auto& row : rows)
@@ -95,7 +99,9 @@ std::string SummaryLine(const UnitOutcome& unit) {
   char seconds[24];
   std::snprintf(seconds, sizeof seconds, "%.1f s", unit.seconds);
   return unit.result + ", exit status " + std::to_string(unit.exitStatus) + ", " + std::to_string(unit.blocksWritten) +
-         " blocks written, " + (unit.eraseBegun ? "erase begun, " : "erase not begun, ") + seconds;
+         " blocks written, " + (unit.eraseBegun ? "erase begun, " : "erase not begun, ") +
+         std::to_string(unit.framesDamagedToUnit) + " frames damaged to the unit, " +
+         std::to_string(unit.framesDamagedFromUnit) + " from it, " + seconds;
 }
 
 std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& units, int exitStatus) {
@@ -130,6 +136,8 @@ std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& 
     entry["blocks_written"] = unit.blocksWritten;
     entry["erase_begun"] = unit.eraseBegun;
     entry["links_ridden_through"] = unit.rideThroughs;
+    entry["frames_damaged_to_unit"] = unit.framesDamagedToUnit;
+    entry["frames_damaged_from_unit"] = unit.framesDamagedFromUnit;
     result["units"].push_back(entry);
   }
   result["exit_status"] = exitStatus;
@@ -139,8 +147,9 @@ std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& 
 }
 
 int RunExitStatus(const std::vector<UnitOutcome>& units) {
+  // A unit that ended complete on a noisy line has finished: it is among the others.
   for (const UnitOutcome& unit : units)
-    if (unit.exitStatus != 0 && unit.eraseBegun) return unit.exitStatus;
+    if (unit.exitStatus != 0 && unit.exitStatus != kNoisyLine && unit.eraseBegun) return unit.exitStatus;
   for (const UnitOutcome& unit : units)
     if (unit.exitStatus != 0) return unit.exitStatus;
   return 0;

@@ -19,6 +19,8 @@ struct UnitOutcome {
   std::uint32_t blocksWritten = 0;
   std::uint32_t rideThroughs = 0;
   bool eraseBegun = false;  // the erase request went out: the flash is not as it was
+  std::uint32_t framesDamagedToUnit = 0;    // frames the unit refused as damaged
+  std::uint32_t framesDamagedFromUnit = 0;  // frames from the unit we found damaged
 };
 
 }  // namespace cvm6

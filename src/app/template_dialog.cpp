@@ -345,6 +345,7 @@ int CTemplateDialog::MessageBox(const std::string& text, MsgIcon icon, MsgButton
   box.setText(QString::fromStdString(text));
   box.setIcon(icon == MsgIcon::Stop       ? QMessageBox::Critical
               : icon == MsgIcon::Question ? QMessageBox::Question
+              : icon == MsgIcon::Warning  ? QMessageBox::Warning
                                           : QMessageBox::NoIcon);
   if (buttons == MsgButtons::YesNo) {
     box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);

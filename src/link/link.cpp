@@ -106,7 +106,7 @@ bool CLink::Start(CSerialPort* port) {
   m_wakeSeen.Reset();
   m_syncSeen.Reset();
   for (auto* counter : {&m_rxUnacked, &m_rxUnackedCrcErrors, &m_rxAckedCrcErrors, &m_rxDuplicates, &m_txUnacked,
-                        &m_txAcked, &m_rxTimeouts, &m_linkSyncs, &m_rxBadControl, &m_rxKeepAlives})
+                        &m_txAcked, &m_rxTimeouts, &m_linkSyncs, &m_rxBadControl, &m_rxKeepAlives, &m_txNakResends})
     counter->store(0);
   try {
     m_receiver = std::thread(&CLink::ReceiverThread, this);
@@ -156,7 +156,8 @@ void CLink::QueueTransmit(FramePtr frame) {
 
 LinkCounters CLink::GetCounters() const {
   return {m_rxUnacked.load(), m_rxUnackedCrcErrors.load(), m_rxAckedCrcErrors.load(), m_rxDuplicates.load(),
-          m_txUnacked.load(), m_txAcked.load(), m_rxTimeouts.load(), m_linkSyncs.load(), m_rxBadControl.load()};
+          m_txUnacked.load(), m_txAcked.load(), m_rxTimeouts.load(), m_linkSyncs.load(), m_rxBadControl.load(),
+          m_txNakResends.load()};
 }
 
 // ---------------------------------------------------------------------------------------
@@ -394,6 +395,7 @@ bool CLink::UpState() {
         break;
       case kNakSeen:
         if (m_outstanding) {
+          ++m_txNakResends;
           WriteFrame(*m_outstanding, m_txSequence);
         } else if (settling) {
           m_settledAt = Clock::now() + m_settleTime;

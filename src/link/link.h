@@ -35,6 +35,9 @@ struct LinkLimits {
 struct LinkCounters {
   std::uint32_t rxUnacked, rxUnackedCrcErrors, rxAckedCrcErrors, rxDuplicates, txUnacked, txAcked,
       rxTimeouts, linkSyncs, rxBadControl;
+  // Frames written again because the far end answered them with 0xDA: each one reached
+  // it damaged (and was caught there).
+  std::uint32_t txNakResends;
 };
 
 class CLink : public CFrameQueues {
@@ -146,7 +149,7 @@ class CLink : public CFrameQueues {
 
   std::atomic<std::uint32_t> m_rxUnacked{0}, m_rxUnackedCrcErrors{0}, m_rxAckedCrcErrors{0},
       m_rxDuplicates{0}, m_txUnacked{0}, m_txAcked{0}, m_rxTimeouts{0}, m_linkSyncs{0},
-      m_rxBadControl{0}, m_rxKeepAlives{0};
+      m_rxBadControl{0}, m_rxKeepAlives{0}, m_txNakResends{0};
 
   // Transmitter-thread state.
   std::uint8_t m_txSequence = 1;

@@ -24,7 +24,7 @@
 
 namespace cvm6 {
 
-enum class MsgIcon { None, Stop, Question };
+enum class MsgIcon { None, Stop, Question, Warning };
 enum class MsgButtons { Ok, YesNo };
 constexpr int IDOK = 1;
 constexpr int IDCANCEL = 2;

@@ -79,13 +79,15 @@ std::unique_ptr<CSerialPort> CUpdaterDlg::OpenPort(const std::string& name) {
 // is set, the deadline passes or the port has failed for good. Between frames the wait
 // sleeps until the next frame, a port failure or WakeWaits, with the deadline from the
 // tick count as its limit; it never wakes on a timer of its own.
-void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline) {
+void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline, bool untilLinkBack) {
+  const std::uint32_t ridesEnded = m_ridesEnded;
+  const auto done = [&] { return flag || m_unitChanged || (untilLinkBack && m_ridesEnded != ridesEnded); };
   for (;;) {
     CheckInterrupt();
     const std::uint32_t now = TimeGetTime();
-    if (flag || m_unitChanged || PortGone() || !TickBefore(now, deadline) || RideThroughOver(now)) return;
+    if (done() || PortGone() || !TickBefore(now, deadline) || RideThroughOver(now)) return;
     PollFrames(1);
-    if (!flag && !m_unitChanged) SleepForFrame(SleepLimit(now, deadline));
+    if (!done()) SleepForFrame(SleepLimit(now, deadline));
   }
 }
 
@@ -158,17 +160,35 @@ void CUpdaterDlg::AwaitAnnouncement(std::uint32_t deadline) {
 }
 
 bool CUpdaterDlg::IdentifyDevice() {
-  const std::uint32_t deadline = TimeGetTime() + m_limits.deviceMs;
+  std::uint32_t deadline = TimeGetTime() + m_limits.deviceMs;
+  m_stage = WaitStage::kDeviceData;
+  // A link that drops meanwhile is ridden through; once it is back the unit has the whole
+  // limit again to answer.
+  m_identifying = true;
+  struct Done {
+    CUpdaterDlg& dlg;
+    ~Done() {
+      dlg.m_identifying = false;
+      dlg.GiveUpRideThrough();
+    }
+  } done{*this};
+  std::uint32_t ridesSeen = m_ridesEnded;
+  const auto extend = [&] {
+    if (m_ridesEnded == ridesSeen) return;
+    ridesSeen = m_ridesEnded;
+    if (TickBefore(deadline, m_linkBackAt + m_limits.deviceMs)) deadline = m_linkBackAt + m_limits.deviceMs;
+  };
   // A unit that announces itself the moment it hears our wake is seen before our link's
   // transmitter has brought the link up, and the request is then refused. It is asked
   // again once the link is up, instead of waiting the whole limit for a reply to a
   // request that never went out. (The link counts itself up before it queues its link-up
   // notice, so the frame that ends the sleep finds the request accepted.)
   while (!SendRequestDeviceData(m_deviceAddress, kNoAddress, true)) {
+    extend();
     const std::uint32_t now = TimeGetTime();
-    if (!TickBefore(now, deadline) || PortGone() || !IsPresent(m_deviceAddress)) return false;
+    if (!TickBefore(now, deadline) || PortGone() || !IsPresent(m_deviceAddress) || RideThroughOver(now)) return false;
     CheckInterrupt();
-    SleepForFrame(deadline - now);
+    SleepForFrame(SleepLimit(now, deadline));
     PollFrames(1);
   }
   m_identified = false;
@@ -179,8 +199,10 @@ bool CUpdaterDlg::IdentifyDevice() {
   for (;;) {
     const std::uint32_t retryAt = TimeGetTime() + m_limits.deviceDataRetryMs;
     PollUntil(m_identified, TickBefore(retryAt, deadline) ? retryAt : deadline);
-    if (m_identified || PortGone() || !TickBefore(TimeGetTime(), deadline)) break;
-    if (m_link.TransmitIdle()) SendRequestDeviceData(m_deviceAddress, kNoAddress, true);
+    extend();
+    const std::uint32_t now = TimeGetTime();
+    if (m_identified || PortGone() || !TickBefore(now, deadline) || RideThroughOver(now)) break;
+    if (m_link.TransmitIdle() && !m_ridingThrough) SendRequestDeviceData(m_deviceAddress, kNoAddress, true);
   }
   return m_identified;
 }

@@ -125,6 +125,7 @@ void CUpdaterDlg::OnUpdate() {
   m_result = UpdateResult::kDone;
   ShowStatus("Update Complete");
   MessageBoxPrompt(IDP_UPDATE_COMPLETE, MsgIcon::None);
+  if (m_lineDamage.toUnit != 0) WarnNoisyLine(m_lineDamage);
   EnableControl(IDC_CLOSE, true);
   EndDialog(IDOK);
 }
@@ -171,11 +172,33 @@ void CUpdaterDlg::HoldSession(bool hold) {
   if (Host()) Host()->HoldSession(hold);
 }
 
+void CUpdaterDlg::WarnNoisyLine(const LineDamage& damage) {
+  MessageBoxText(NoisyLineWarning(damage.toUnit), MsgIcon::Warning);
+}
+
+void CUpdaterDlg::NoteLineDamage() {
+  const LinkCounters now = m_link.GetCounters();
+  const LinkCounters& then = m_countersAtStart;
+  m_lineDamage.toUnit = now.txNakResends - then.txNakResends;
+  m_lineDamage.fromUnit =
+      now.rxAckedCrcErrors + now.rxUnackedCrcErrors - (then.rxAckedCrcErrors + then.rxUnackedCrcErrors);
+  m_lineDamage.framesSent = now.txAcked + now.txNakResends - (then.txAcked + then.txNakResends);
+}
+
 bool CUpdaterDlg::DownloadTarget(const CFlashImage& image, std::uint8_t target) {
   Running downloading(m_downloading);
   SessionHold hold(*this);
+  // The line's damage is counted from here to however the download ends (the link's
+  // counters outlive its Stop).
+  m_countersAtStart = m_link.GetCounters();
+  m_lineDamage = {};
+  struct NoteDamage {
+    CUpdaterDlg& dlg;
+    ~NoteDamage() { dlg.NoteLineDamage(); }
+  } noteDamage{*this};
   m_unitChanged = false;
   m_ridingThrough = false;
+  m_startAskedAgain = false;
   m_blockProgress.SetRange(0, kBlockRange);
   m_blockProgress.SetPos(0);
   ShowStatus(ErasingText(target));
@@ -191,18 +214,28 @@ bool CUpdaterDlg::DownloadTarget(const CFlashImage& image, std::uint8_t target) 
 }
 
 bool CUpdaterDlg::StartDownload(std::uint8_t target) {
-  // The last moment at which an interrupt leaves the unit as it was.
-  CheckInterrupt();
-  m_eraseRequested = SendStartFlashDownload(target, m_deviceAddress, kNoAddress, true);
+  m_stage = WaitStage::kStart;
   m_blockCount = 0;
   m_startReplied = false;
+  // The last moment at which an interrupt leaves the unit as it was. A request refused
+  // while a dropped link is ridden through goes out once the link is back.
+  CheckInterrupt();
+  const auto send = [this, target] { return SendStartFlashDownload(target, m_deviceAddress, kNoAddress, true); };
+  m_eraseRequested = SendUntilTaken(send);
   if (!m_eraseRequested) return false;  // refused: the unit is gone, no reply can come
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
-  PollUntil(m_startReplied, deadline);
+  // The unit erases once more for a second request: it is made only once, before any block.
+  AwaitReply(m_startReplied, deadline, [this, &send] {
+    if (m_startAskedAgain || m_blockCount != 0) return;
+    m_startAskedAgain = true;
+    OnAskedAgain(WaitStage::kStart);
+    SendUntilTaken(send);
+  });
   return m_startReplied && m_echoedTarget == target && !m_unitChanged;
 }
 
 bool CUpdaterDlg::SendBlocks(const CFlashImage& image) {
+  m_stage = WaitStage::kBlocks;
   std::uint32_t nextAddress = 0, bytesSent = 0;
   std::uint8_t block[kMaxBlockBytes];
   for (;;) {
@@ -240,11 +273,15 @@ bool CUpdaterDlg::SendBlocks(const CFlashImage& image) {
 }
 
 bool CUpdaterDlg::EndDownload() {
+  m_stage = WaitStage::kEnd;
   m_endReplied = false;
-  while (!SendEndFlashDownload(m_deviceAddress, kNoAddress, true))
-    if (!WaitToSendAgain()) return false;  // the unit is gone: no reply can come
+  const auto send = [this] { return SendEndFlashDownload(m_deviceAddress, kNoAddress, true); };
+  if (!SendUntilTaken(send)) return false;  // the unit is gone: no reply can come
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
-  PollUntil(m_endReplied, deadline);
+  AwaitReply(m_endReplied, deadline, [this, &send] {
+    OnAskedAgain(WaitStage::kEnd);
+    SendUntilTaken(send);
+  });
   return m_endReplied && !m_unitChanged;
 }
 

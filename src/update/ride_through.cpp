@@ -4,9 +4,12 @@
 // did. The unit then answers our wake with a sync block and our link is back at once; the
 // frame we had outstanding is still outstanding, and one 0xDA has the unit send again the
 // reply that the damage may have swallowed (our receiver drops it if it had come). So
-// from the erase request to the end reply, a link-down keeps the unit's address, and the
-// download goes on if the link is back within the grace time. An announcement meanwhile
-// still ends it (OnNetworkChanged): the unit started afresh, or is another one.
+// while the device data reply is awaited and from the start of a download to the end
+// reply, a link-down keeps the unit's address, and the command goes on if the link is
+// back within the grace time. A request refused while the link was down goes out once it
+// is back; one the unit took whose reply still does not come is made again. An
+// announcement during a download still ends it (OnNetworkChanged): the unit started
+// afresh, or is another one.
 #include "platform/tick_count.h"
 #include "update/updater_dlg.h"
 
@@ -19,6 +22,8 @@ void CUpdaterDlg::OnNowInactive() {
   m_ridingThrough = true;
   m_linkLostAt = TimeGetTime();
   m_linkLostAtBlock = m_blockCount;
+  m_linkLostInStage = m_stage;
+  if (!m_updateRunning) return;  // Connect has not said "Online" yet
   m_onlineText = "Offline";
   UpdateData(false);
 }
@@ -30,9 +35,19 @@ void CUpdaterDlg::OnNowActive() {
   if (!m_ridingThrough) return;
   m_ridingThrough = false;
   m_link.AskForResend();
-  m_onlineText = "Online";
-  UpdateData(false);
-  OnRideThrough(m_linkLostAtBlock, TimeGetTime() - m_linkLostAt);
+  ++m_ridesEnded;
+  m_linkBackAt = TimeGetTime();
+  if (m_updateRunning) {
+    m_onlineText = "Online";
+    UpdateData(false);
+  }
+  OnRideThrough(m_linkLostInStage, m_linkLostAtBlock, m_linkBackAt - m_linkLostAt);
+}
+
+void CUpdaterDlg::GiveUpRideThrough() {
+  if (!m_ridingThrough) return;
+  m_ridingThrough = false;
+  CNetworkNode::OnNowInactive();
 }
 
 bool CUpdaterDlg::RideThroughOver(std::uint32_t now) const {
@@ -55,6 +70,37 @@ bool CUpdaterDlg::WaitToSendAgain() {
     if (RideThroughOver(now)) return false;
     SleepForFrame(SleepLimit(now, now + m_limits.rideThroughMs));
     PollFrames(1);
+  }
+}
+
+bool CUpdaterDlg::SendUntilTaken(const std::function<bool()>& send) {
+  while (!send())
+    if (!WaitToSendAgain()) return false;
+  return true;
+}
+
+void CUpdaterDlg::AwaitReply(const bool& replied, std::uint32_t deadline, const std::function<void()>& askAgain) {
+  std::uint32_t ridesSeen = m_ridesEnded;
+  bool asking = false;  // a ride-through ended: the request is made again at askAt
+  std::uint32_t askAt = 0;
+  for (;;) {
+    if (m_ridesEnded != ridesSeen) {
+      ridesSeen = m_ridesEnded;
+      asking = true;
+      askAt = m_linkBackAt + m_limits.replyAgainMs;
+    }
+    PollUntil(replied, asking && TickBefore(askAt, deadline) ? askAt : deadline, true);
+    const std::uint32_t now = TimeGetTime();
+    if (replied || m_unitChanged || PortGone() || RideThroughOver(now) || !TickBefore(now, deadline)) return;
+    if (!asking || TickBefore(now, askAt)) continue;
+    if (m_ridingThrough) {
+      asking = false;  // down again: its return sets a new time
+    } else if (!m_link.TransmitIdle()) {
+      askAt = now + m_limits.replyAgainMs;  // not taken yet: the link sends it again itself
+    } else {
+      asking = false;
+      askAgain();
+    }
   }
 }
 

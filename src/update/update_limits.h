@@ -15,6 +15,11 @@ struct UpdateLimits {
   // While downloading, a link that went down may come back within this long; the
   // download then carries on.
   std::uint32_t rideThroughMs = 10000;
+  // After a dropped link was ridden through, a start or end request the unit took whose
+  // reply has not come this long after the link came back is made again (the start
+  // request once, and only before the first block). The device data request has its
+  // own, deviceDataRetryMs.
+  std::uint32_t replyAgainMs = 3000;
   // The link is up, the unit has not announced itself this long and sends keep-alives:
   // its link is still up from a session that ended without taking it down (Ctrl-C, a
   // closed window, a cable pulled and put back), and a unit announces itself only when

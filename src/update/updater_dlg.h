@@ -13,11 +13,13 @@
 // any thread may call.
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 
 #include "image/image_load_report.h"
 #include "net/network_node.h"
+#include "update/line_damage.h"
 #include "platform/dialog.h"
 #include "update/update_limits.h"
 #include "update/update_result.h"
@@ -85,9 +87,20 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // handshake. A host whose unit is simulated in the same process may hand over the
   // simulator's end instead (on Windows there is no other way to reach it).
   virtual std::unique_ptr<CSerialPort> OpenPort(const std::string& name);
-  // The link went down at block `block` of the download and was back `ms` later; the
-  // download carried on.
-  virtual void OnRideThrough(std::uint16_t /*block*/, std::uint32_t /*ms*/) {}
+  // The waits that ride through a dropped link.
+  enum class WaitStage { kDeviceData, kStart, kBlocks, kEnd };
+  // The link went down in `stage` (at block `block` of the download) and was back `ms`
+  // later; the command carried on.
+  virtual void OnRideThrough(WaitStage /*stage*/, std::uint16_t /*block*/, std::uint32_t /*ms*/) {}
+  // A request of `stage` was made again after a ridden-through link (the unit took it, and
+  // no reply came).
+  virtual void OnAskedAgain(WaitStage /*stage*/) {}
+  // What the line did to the frames of the last download, from its start request on.
+  const LineDamage& LastLineDamage() const { return m_lineDamage; }
+  // After the completion prompt of an update in which the unit refused frames as damaged.
+  // The default shows the warning with the warning icon; hosts that say more say it
+  // themselves.
+  virtual void WarnNoisyLine(const LineDamage& damage);
 
   static constexpr const char* kSyntheticImageQuestion =
       "This program carries a synthetic test image, not released firmware. Writing it to a real unit "
@@ -109,7 +122,8 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // Poll, with an announcement the node refuses (1303) taken as a message dropped: it
   // changed nothing, and a stray frame must not end a command, least of all a download.
   void PollFrames(std::uint32_t count);
-  void PollUntil(const bool& flag, std::uint32_t deadline);
+  // With `untilLinkBack`, also until a dropped link that was ridden through is back.
+  void PollUntil(const bool& flag, std::uint32_t deadline, bool untilLinkBack = false);
   // Sleeps until a frame is queued, WakeWaits is called or `limitMs` pass; a window's
   // thread handles the window's messages meanwhile (platform/dialog.h).
   void SleepForFrame(std::uint32_t limitMs);
@@ -121,13 +135,25 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // Riding through a dropped link (ride_through.cpp). From the erase request to the end
   // reply, a link that goes down keeps the unit's address, and the download goes on if
   // the link is back within the grace time.
-  bool RideThroughArmed() const { return m_downloading && m_eraseRequested && !m_endReplied; }
+  // The same holds while the device data reply is awaited, from the moment the unit was
+  // seen, and from the start of a download (before the start request is taken, too).
+  bool RideThroughArmed() const { return (m_downloading && !m_endReplied) || m_identifying; }
+  // The wait that armed the ride-through ends with the link still down: the unit is
+  // forgotten, as any link-down forgets it.
+  void GiveUpRideThrough();
   bool RideThroughOver(std::uint32_t now) const;  // riding through, and the grace time ran out
   // How long a wait may sleep from `now`: to its deadline, or the end of the grace time.
   std::uint32_t SleepLimit(std::uint32_t now, std::uint32_t deadline) const;
   // After the node refused a request: true to send it again at once (the link is up, or
   // came back within the grace time), false when it cannot go out.
   bool WaitToSendAgain();
+  // `send` until the node takes the request, riding through a dropped link meanwhile;
+  // false when it cannot go out.
+  bool SendUntilTaken(const std::function<bool()>& send);
+  // Waits for `replied` until the deadline; after each ridden-through link, `askAgain`
+  // when the unit took the request and no reply came within replyAgainMs.
+  void AwaitReply(const bool& replied, std::uint32_t deadline, const std::function<void()>& askAgain);
+  void NoteLineDamage();
   bool WaitForDevice();
   void AwaitAnnouncement(std::uint32_t deadline);  // until m_deviceSeen or the deadline
   bool IdentifyDevice();
@@ -187,6 +213,14 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   bool m_ridingThrough = false;       // the link is down, the download waits for it
   std::uint32_t m_linkLostAt = 0;     // tick count when it went down
   std::uint16_t m_linkLostAtBlock = 0;
+  WaitStage m_stage = WaitStage::kDeviceData;  // the wait that runs, for OnRideThrough
+  WaitStage m_linkLostInStage = WaitStage::kDeviceData;
+  bool m_identifying = false;         // within IdentifyDevice
+  std::uint32_t m_ridesEnded = 0;     // ride-throughs whose link came back, since the window began
+  std::uint32_t m_linkBackAt = 0;     // tick count when the last one came back
+  bool m_startAskedAgain = false;     // the start request went out a second time
+  LinkCounters m_countersAtStart{};   // the link's counters when the download began
+  LineDamage m_lineDamage;
   std::string m_portOpenError;
 };
 

@@ -178,6 +178,7 @@ int CWin32DialogHost::MessageBox(const std::string& text, MsgIcon icon, MsgButto
   if (buttons == MsgButtons::YesNo) flags |= MB_DEFBUTTON2;
   if (icon == MsgIcon::Stop) flags |= MB_ICONSTOP;
   if (icon == MsgIcon::Question) flags |= MB_ICONQUESTION;
+  if (icon == MsgIcon::Warning) flags |= MB_ICONWARNING;
   const MessageBoxRequest request{MessageBoxCaption(), Widen(text), flags};
   // The user must see an ordinary pointer over a question, even in the middle of a command.
   const int depth = m_waitDepth;

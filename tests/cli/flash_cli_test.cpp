@@ -72,7 +72,7 @@ enum class Action {
   kNothing,
   kAnswerNo,           // "n" and Enter at the question on the terminal
   kCtrlCAtQuestion,    // ^C on the terminal while the question waits
-  kCtrlCWhileWaiting,  // ^C on the terminal 300 ms after the start (the unit stays silent)
+  kCtrlCWhileWaiting,  // ^C on the terminal once the unit's window is up (the unit stays silent)
   kSigintWhileWriting, // SIGINT once the status line says the blocks are being written
   // While the blocks are written: SIGHUP (the terminal closed); SIGTERM; SIGINT, and once
   // the log in the run's folder (run.log) shows it taken, SIGINT again; the reader of
@@ -152,7 +152,7 @@ FlashRun RunFlash(const std::vector<std::string>& args, const std::string& cwd, 
           if (asked) terminal.Type("\x03"), acted = true;
           break;
         case Action::kCtrlCWhileWaiting:
-          if (Clock::now() - start > milliseconds(300)) terminal.Type("\x03"), acted = true;
+          if (run.out.find("Status: Offline") != std::string::npos) terminal.Type("\x03"), acted = true;
           break;
         case Action::kSigintWhileWriting:
           if (run.out.find("Updating Digital Board.") != std::string::npos) kill(pid, SIGINT), acted = true;
@@ -544,7 +544,8 @@ TEST_P(FourUnits, EachEndsOnItsOwnAndTheRunSaysSo) {
     EXPECT_EQ(unit["erase_begun"], true);
     // The summary table's row and the log's last word on the unit say the same.
     const std::string row = Literal(port) + " +Corvane M6 +" + Literal(unit["firmware_version"]) + " +" +
-                            Literal(unit["result"]) + " +[0-9.]+\n";
+                            Literal(unit["result"]) + " +" + unit["frames_damaged_to_unit"].dump() + "/" +
+                            unit["frames_damaged_from_unit"].dump() + " +[0-9.]+\n";
     EXPECT_TRUE(std::regex_search(run.err, std::regex(row, std::regex::extended))) << row;
     const std::string logged = "[" + port + "] summary: " + unit["result"].get<std::string>();
     EXPECT_NE(log.find(logged), std::string::npos) << logged;
@@ -578,7 +579,7 @@ TEST(SeveralUnits, CtrlCStopsAllAndEachSaysWhetherItsEraseHadBegun) {
   EXPECT_NE(run.err.find("[" + silent.Port() + "] Interrupted.\n[" + silent.Port() +
                          "] The erase had not begun: the unit's flash is as it was."),
             std::string::npos);
-  EXPECT_TRUE(std::regex_search(run.out, std::regex(Literal(silent.Port()) + " +- +- +interrupted +[0-9.]+\n")));
+  EXPECT_TRUE(std::regex_search(run.out, std::regex(Literal(silent.Port()) + " +- +- +interrupted +0/0 +[0-9.]+\n")));
 }
 
 // What --dry-run shows for an image, read from its --json object.

@@ -200,7 +200,7 @@ TEST(RunOutcome, SummaryTableHasOneAlignedRowPerUnit) {
   EXPECT_EQ(lines[0].rfind("Port ", 0), 0u);
   EXPECT_EQ(lines[3].rfind("/dev/ttyUSB2  Corvane M6  1.023     download failed (port lost)", 0), 0u) << lines[3];
   EXPECT_TRUE(std::regex_search(lines[3], std::regex(" 13\\.8$"))) << lines[3];
-  EXPECT_TRUE(std::regex_search(lines[4], std::regex("^/dev/ttyS9 +- +- +device not found +0\\.0$"))) << lines[4];
+  EXPECT_TRUE(std::regex_search(lines[4], std::regex("^/dev/ttyS9 +- +- +device not found +0/0 +0\\.0$"))) << lines[4];
   for (const auto& line : lines) EXPECT_EQ(line.size(), lines[0].size()) << line;  // seconds right-aligned
 }
 

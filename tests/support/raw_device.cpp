@@ -1,5 +1,7 @@
 #include "support/raw_device.h"
 
+#include <algorithm>
+
 namespace cvm6::test {
 namespace {
 
@@ -121,6 +123,15 @@ void RawDevice::Run() {
   }
 }
 
+bool RawDevice::GarbleReply(std::uint16_t request, const Bytes& reply) {
+  if (m_garbled || request != m_script.garbleReplyOfRequest) return false;
+  m_garbled = true;
+  if (!m_script.loseGarbledReply)
+    m_outstanding = WireFrame(m_script.updaterAddress, m_script.address, ++m_txSequence, reply);
+  Raw(Bytes{0x80});
+  return true;
+}
+
 void RawDevice::LinkCameUp(Clock::time_point now) {
   m_up = true;
   m_upSince = now;
@@ -193,6 +204,17 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
     if (unit.ackWanted) Raw(Bytes{0xDA});
     return;
   }
+  if (unit.ackWanted && !m_script.refuseFirstCopyOfBlocks.empty() && unit.payload.size() >= 4 &&
+      unit.payload[0] == 0x19) {
+    const int block = unit.payload[2] | unit.payload[3] << 8;
+    const auto& refuse = m_script.refuseFirstCopyOfBlocks;
+    if (std::find(refuse.begin(), refuse.end(), block) != refuse.end() &&
+        std::find(m_refused.begin(), m_refused.end(), block) == m_refused.end()) {
+      m_refused.push_back(block);
+      Raw(Bytes{0xDA});
+      return;
+    }
+  }
   if (unit.ackWanted) {
     Raw(Bytes{0xA5});
     if (m_lastRxSequence == unit.sequence) return;  // a repeat: acknowledged, not acted on
@@ -211,7 +233,7 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
     for (char c : m_script.version) reply.push_back(static_cast<std::uint8_t>(c));
     reply.push_back(m_script.deviceType);
     reply.insert(reply.end(), {0, 0});
-    Send(reply, false, m_script.deviceDataSource);
+    if (!GarbleReply(0x1A, reply)) Send(reply, false, m_script.deviceDataSource);
   };
   switch (id) {
     case 0x1A:  // REQUEST_DEVICE_DATA
@@ -220,6 +242,7 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
     case 0x15: {  // DO_START_FLASH_DOWNLOAD
       if (p.size() < 3) break;
       m_target = p[2];
+      ++m_startRequests;
       {
         std::lock_guard<std::mutex> guard(m_lock);
         m_blocks.clear();
@@ -230,7 +253,7 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
         reply.push_back(static_cast<std::uint8_t>(m_target + m_script.startEchoDelta));
         if (m_script.startReplyDelayMs > 0)
           m_delayed.push_back({Clock::now() + milliseconds(m_script.startReplyDelayMs), reply});
-        else
+        else if (!GarbleReply(0x15, reply))
           Send(reply, false, m_script.flashReplySource);
       }
       break;
@@ -259,6 +282,13 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
         Raw(Bytes{0x80});
         break;
       }
+      if (index == m_script.damageReplyOfBlock) {
+        m_outstanding = WireFrame(m_script.updaterAddress, m_script.address, ++m_txSequence, reply);
+        Bytes damaged = m_outstanding;
+        damaged.back() ^= 0x01;
+        Raw(damaged);
+        break;
+      }
       Send(reply, false, m_script.flashReplySource);
       if (index == m_script.malformedAnnouncementAtBlock) Send(Id(0x02), false);
       if (index == m_script.announceAgainAtBlock) Send(Id(0x02), true);
@@ -284,8 +314,9 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
     case 0x17: {  // DO_END_FLASH_DOWNLOAD
       if (!m_script.answerEnd) break;
       const auto count = static_cast<std::uint16_t>(static_cast<int>(Blocks().size()) + m_script.endCountDelta);
-      Send(Bytes{0x18, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(count & 0xFF), static_cast<std::uint8_t>(count >> 8), m_target},
-           false, m_script.flashReplySource);
+      const Bytes reply{0x18, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(count & 0xFF), static_cast<std::uint8_t>(count >> 8),
+                        m_target};
+      if (!GarbleReply(0x17, reply)) Send(reply, false, m_script.flashReplySource);
       break;
     }
     default: break;

@@ -54,6 +54,15 @@ struct DeviceScript {
   // a bad control byte, and the reply (sent asking for acknowledgement) waits as the
   // unit's outstanding frame, sent again on 0xDA.
   int garbleReplyOfBlock = -1;
+  // The same for the first reply to this request (0x1A device data, 0x15 start, 0x17 end);
+  // with `loseGarbledReply` the reply is gone for good, as in a unit that lost it.
+  std::uint16_t garbleReplyOfRequest = 0;
+  bool loseGarbledReply = false;
+  // The first copy of these blocks is refused with 0xDA, as if it had arrived damaged.
+  std::vector<int> refuseFirstCopyOfBlocks;
+  // The reply to this block first goes out with a damaged check byte, asking for
+  // acknowledgement: the updater's receiver refuses it and the unit sends it again.
+  int damageReplyOfBlock = -1;
   bool answerDeviceData = true;
   std::optional<std::uint8_t> deviceDataSource;  // another source for the device data reply
   std::uint8_t deviceType = 0x45;
@@ -103,6 +112,8 @@ class RawDevice {
   bool LinkUp() const { return m_up.load(); }
   std::optional<std::chrono::steady_clock::time_point> UnplugTime();
   int BadFrames() const { return m_badFrames.load(); }
+  // Start requests it acted on.
+  int StartRequests() const { return m_startRequests.load(); }
   int NaksReceived() const { return m_naks.load(); }
   // Unrecognised control bytes that took its link down.
   int LinkDownsByBadControl() const { return m_badControlDowns.load(); }
@@ -138,6 +149,11 @@ class RawDevice {
   std::uint8_t m_txSequence = 0;
   std::optional<std::uint8_t> m_lastRxSequence;
   Bytes m_outstanding;  // a frame of ours that asked for acknowledgement, as sent
+  bool m_garbled = false;  // garbleReplyOfRequest has struck
+  std::vector<int> m_refused;  // blocks whose first copy was refused
+  std::atomic<int> m_startRequests{0};
+  // Garbles the reply to `request` per the script; false when the reply goes out as usual.
+  bool GarbleReply(std::uint16_t request, const Bytes& reply);
   struct Delayed {
     std::chrono::steady_clock::time_point due;
     Bytes payload;

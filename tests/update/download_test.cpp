@@ -279,7 +279,7 @@ TEST_F(UpdateTest, ALinkThatDropsMidDownloadIsRiddenThrough) {
    public:
     using CUpdaterDlg::CUpdaterDlg;
     std::vector<std::pair<std::uint16_t, std::uint32_t>> rides;
-    void OnRideThrough(std::uint16_t block, std::uint32_t ms) override { rides.emplace_back(block, ms); }
+    void OnRideThrough(WaitStage, std::uint16_t block, std::uint32_t ms) override { rides.emplace_back(block, ms); }
   };
   WriteOneRunImage(1000);
   DeviceScript script;
@@ -305,6 +305,101 @@ TEST_F(UpdateTest, ALinkThatDropsMidDownloadIsRiddenThrough) {
   EXPECT_LT(recording->rides[0].second, static_cast<std::uint32_t>(Scaled(1000)));
   EXPECT_EQ(host->Texts(IDC_ONLINE_TEXT), (std::vector<std::string>{"Offline", "Online", "Offline", "Online"}));
 }
+
+// The ride-through reaches every wait of an update. The unit's link stays up; the reply
+// it sends at one stage is lost in damage that also takes our link down. Our wake brings
+// the link back and one 0xDA has the unit send the reply again; a reply the unit lost for
+// good is asked for once more. The update completes, and says where the link was lost.
+class RideRecorder : public CUpdaterDlg {
+ public:
+  using CUpdaterDlg::CUpdaterDlg;
+  std::vector<WaitStage> rides, askedAgain;
+  void OnRideThrough(WaitStage stage, std::uint16_t, std::uint32_t) override { rides.push_back(stage); }
+  void OnAskedAgain(WaitStage stage) override { askedAgain.push_back(stage); }
+};
+
+using Stage = CUpdaterDlg::WaitStage;
+struct RideRow {
+  const char* name;
+  std::uint16_t request;  // whose reply is lost
+  bool lost;              // for good
+  Stage stage;
+  int startRequests;
+};
+class RideThroughAtEveryWait : public UpdateTest, public ::testing::WithParamInterface<RideRow> {};
+
+TEST_P(RideThroughAtEveryWait, AndTheUpdateCompletes) {
+  const RideRow& row = GetParam();
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.stayUpOnWake = true;
+  script.garbleReplyOfRequest = row.request;
+  script.loseGarbledReply = row.lost;
+  UpdateLimits limits{2000, 5000, 5000, 1000, 3000};
+  limits.replyAgainMs = 300;
+  Begin(script, limits);
+  auto* recorder = new RideRecorder(limits);
+  dlg.reset(recorder);
+  dlg->AttachHost(host.get());
+  dlg->OnInitDialog();
+  host->UserSelects(IDC_DEVICE_LIST, 1);
+  dlg->OnConnect();
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  ASSERT_FALSE(host->Boxes().empty());
+  EXPECT_EQ(host->Boxes().back().text, kUpdateComplete);
+  EXPECT_EQ(device->Flash().size(), 1000u);
+  EXPECT_EQ(device->StartRequests(), row.startRequests);
+  EXPECT_EQ(recorder->rides, std::vector<Stage>{row.stage});
+  EXPECT_EQ(recorder->askedAgain, row.lost ? std::vector<Stage>{row.stage} : std::vector<Stage>{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Replies, RideThroughAtEveryWait,
+    ::testing::Values(RideRow{"DeviceData", 0x1A, false, Stage::kDeviceData, 1},
+                      RideRow{"Start", 0x15, false, Stage::kStart, 1}, RideRow{"End", 0x17, false, Stage::kEnd, 1},
+                      // The unit erases again for the second request; it is made once, before any block.
+                      RideRow{"StartLostForGood", 0x15, true, Stage::kStart, 2},
+                      RideRow{"EndLostForGood", 0x17, true, Stage::kEnd, 1}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+// What the line did is counted per update. Frames the unit refused as damaged make the
+// completion prompt followed by the warning; frames that only came back damaged do not.
+struct LineDamageRow {
+  const char* name;
+  std::vector<int> refused;
+  int damagedReply;
+  std::uint32_t toUnit, fromUnit;
+};
+class LineDamageCounted : public UpdateTest, public ::testing::WithParamInterface<LineDamageRow> {};
+
+TEST_P(LineDamageCounted, AndRefusedFramesAreWarnedOf) {
+  const LineDamageRow& row = GetParam();
+  WriteOneRunImage(1000);  // 5 blocks
+  DeviceScript script;
+  script.refuseFirstCopyOfBlocks = row.refused;
+  script.damageReplyOfBlock = row.damagedReply;
+  Online(script, ShortLimits());
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+  EXPECT_EQ(device->Flash().size(), 1000u);
+  const LineDamage& damage = dlg->LastLineDamage();
+  EXPECT_EQ(damage.toUnit, row.toUnit);
+  EXPECT_EQ(damage.fromUnit, row.fromUnit);
+  EXPECT_EQ(damage.framesSent, 7u + row.toUnit);  // start, 5 blocks, end, and each resend
+  const auto& boxes = host->Boxes();
+  ASSERT_EQ(boxes.size(), row.toUnit != 0 ? 2u : 1u);
+  EXPECT_EQ(boxes[0].text, kUpdateComplete);
+  if (row.toUnit == 0) return;
+  EXPECT_EQ(boxes[1].icon, MsgIcon::Warning);
+  EXPECT_EQ(boxes[1].text.rfind("2 frames reached the unit damaged during this update and were sent again. ", 0), 0u)
+      << boxes[1].text;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, LineDamageCounted,
+                         ::testing::Values(LineDamageRow{"Clean", {}, -1, 0, 0}, LineDamageRow{"TwoBlocksRefused", {1, 3}, -1, 2, 0},
+                                           LineDamageRow{"AReplyDamagedOnItsWayBack", {}, 2, 0, 1}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 // The same damage, but the unit's link went down too: it announces itself when its link
 // comes back, and an announcement while riding through ends the download.
@@ -520,14 +615,15 @@ TEST_F(UpdateTest, AnInterruptJustBeforeTheEraseSendsNoEraseRequest) {
   EXPECT_FALSE(dlg->EraseRequested());
 }
 
-// The unit is gone by the time the start request is made: the node refuses it, and the
-// update fails at once instead of waiting out the start limit for a reply that cannot
-// come; the flash was not touched, so the erase is not claimed.
-TEST_F(UpdateTest, AStartRequestTheNodeRefusesFailsAtOnce) {
+// The unit is gone by the time the start request is made: the node refuses it while the
+// dropped link is ridden through, and once the grace time has run out the update fails
+// instead of waiting out the start limit for a reply that cannot come; the flash was not
+// touched, so the erase is not claimed.
+TEST_F(UpdateTest, AStartRequestRefusedUntilTheGraceTimeEndsFailsWithoutAnErase) {
   WriteOneRunImage(1000);
-  Online({}, UpdateLimits{500, 60000, 60000});
-  // As the erasing text shows, the unit falls silent, a bad control byte takes the link
-  // down, and the node forgets the unit; the port itself stays fine.
+  Online({}, UpdateLimits{500, 60000, 60000, 1000, 1000});
+  // As the erasing text shows, the unit falls silent and a bad control byte takes the
+  // link down; the port itself stays fine.
   host->OnText([&](int id, const std::string& text) {
     if (id != IDC_STATUS || text != ErasingText(0)) return;
     device->Stop();
@@ -540,7 +636,8 @@ TEST_F(UpdateTest, AStartRequestTheNodeRefusesFailsAtOnce) {
   dlg->OnUpdate();
   ASSERT_EQ(host->Boxes().size(), 1u);
   EXPECT_EQ(host->Boxes()[0].text, "Error Starting Download.");
-  EXPECT_LT(MsSince(start, host->Boxes()[0].when), Scaled(3000));
+  EXPECT_GE(MsSince(start, host->Boxes()[0].when), 950);
+  EXPECT_LT(MsSince(start, host->Boxes()[0].when), 1000 + Scaled(3000));
   EXPECT_FALSE(dlg->EraseRequested());
   EXPECT_EQ(dlg->Result(), UpdateResult::kDownloadFailed);
 }

@@ -20,6 +20,7 @@ TEST(Limits, TheProgramsRunWithTheUnitsOwnTimeLimits) {
       {"each write acknowledgement", update.writeMs, 100000},
       {"device data asked again after", update.deviceDataRetryMs, 1000},
       {"grace time of a dropped link", update.rideThroughMs, 10000},
+      {"a start or end request made again after a ride-through, when no reply came for", update.replyAgainMs, 3000},
       {"unit's link taken down when it has not announced itself after", update.announceMs, 1000},
       {"wake burst interval", link.wakeIntervalMs, 100},
       {"keep-alive after quiet", link.keepAliveMs, 1000},

@@ -21,20 +21,22 @@ TEST_F(Win32WindowTest, MessageBoxesHaveTheProgramNameAsCaptionAndTheAskedIcon) 
     CWin32DialogHost& host = *window->Host();
     EXPECT_EQ(host.MessageBox("stop", MsgIcon::Stop, MsgButtons::Ok), IDOK);
     EXPECT_EQ(host.MessageBox("plain", MsgIcon::None, MsgButtons::Ok), IDOK);
+    EXPECT_EQ(host.MessageBox("noisy", MsgIcon::Warning, MsgButtons::Ok), IDOK);
     // A question closed without an answer is a no.
     EXPECT_EQ(host.MessageBox("erase?", MsgIcon::Question, MsgButtons::YesNo), IDNO);
     answer = [](const MessageBoxRequest&) { return IDYES; };
     EXPECT_EQ(host.MessageBox("erase?", MsgIcon::Question, MsgButtons::YesNo), IDYES);
     Click(IDC_CLOSE);
   });
-  ASSERT_EQ(boxes.size(), 4u);
+  ASSERT_EQ(boxes.size(), 5u);
   EXPECT_EQ(ProgramName(), L"cvm6_win32app_tests");
   for (const auto& box : boxes) EXPECT_EQ(box.caption, ProgramName());
   EXPECT_EQ(boxes[0].text, L"stop");
   EXPECT_EQ(boxes[0].flags & (MB_TYPEMASK | MB_ICONMASK), static_cast<UINT>(MB_OK | MB_ICONSTOP));
   EXPECT_EQ(boxes[1].flags & (MB_TYPEMASK | MB_ICONMASK), static_cast<UINT>(MB_OK));
+  EXPECT_EQ(boxes[2].flags & (MB_TYPEMASK | MB_ICONMASK), static_cast<UINT>(MB_OK | MB_ICONWARNING));
   // The one question asks before erasing a unit: No is its default button.
-  EXPECT_EQ(boxes[2].flags & (MB_TYPEMASK | MB_DEFMASK), static_cast<UINT>(MB_YESNO | MB_DEFBUTTON2));
+  EXPECT_EQ(boxes[3].flags & (MB_TYPEMASK | MB_DEFMASK), static_cast<UINT>(MB_YESNO | MB_DEFBUTTON2));
 }
 
 TEST_F(Win32WindowTest, TheWaitCursorNestsAndGivesWayToAMessageBox) {
