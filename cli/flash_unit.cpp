@@ -90,7 +90,7 @@ void CFlashUnit::Run() {
   // lines must not come between "Interrupted." and what it means for this unit's flash.
   std::string lastWords = interrupted ? "Interrupted." : "";
   const auto add = [&lastWords](const char* line) { lastWords += (lastWords.empty() ? "" : "\n") + std::string(line); };
-  if (status != kDone && m_dialog.EraseRequested())
+  if (status != kDone && status != kNoisyLine && m_dialog.EraseRequested())
     add(kFlashIncomplete);
   else if (interrupted)
     add(kUntouched);
@@ -157,13 +157,15 @@ void CFlashUnit::Fill(int exitStatus, const std::string& result) {
   if (exitStatus == kInterrupted)
     m_outcome.message = m_outcome.eraseBegun ? std::string("Interrupted. ") + kFlashIncomplete
                                              : std::string("Interrupted. ") + kUntouched;
+  else if (exitStatus == kNoisyLine)
+    m_outcome.message = NoisyLineWarning(m_outcome.framesDamagedToUnit);
   else if (exitStatus == kPortNotOpened)
     m_outcome.message = m_dialog.PortOpenError();
   else if (!m_host.Boxes().empty())
     m_outcome.message = m_host.Boxes().back();
   else
     m_outcome.message = m_dialog.StatusText();
-  if (exitStatus != kDone && exitStatus != kInterrupted && m_outcome.eraseBegun)
+  if (exitStatus != kDone && exitStatus != kInterrupted && exitStatus != kNoisyLine && m_outcome.eraseBegun)
     m_outcome.message += std::string(" ") + kFlashIncomplete;
 }
 

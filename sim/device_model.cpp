@@ -140,6 +140,8 @@ DeviceAction CDeviceModel::WriteFlash(const Frame& request) {
     std::lock_guard<std::mutex> guard(m_lock);
     for (std::size_t i = 0; i < count; ++i)
       m_flash->SetByte(address + static_cast<std::uint32_t>(i), payload[kWriteHead + i]);
+    if (count != 0 && static_cast<std::int32_t>(sequence) == m_faults.storeDamagedBlock)
+      m_flash->SetByte(address, static_cast<std::uint8_t>(payload[kWriteHead] ^ 0x01));
     ++m_counts.writes;
     ++m_counts.blocks;
     m_counts.bytes += count;

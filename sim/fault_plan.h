@@ -36,6 +36,9 @@ struct FaultPlan {
   std::int32_t silentAfterBlock = -1;     // takes this block, then never sends a byte
   std::int32_t closeAfterBlock = -1;      // takes this block, then the port is unplugged
   std::int32_t wrongSequenceAtBlock = -1; // answers this block with the next number
+  // Stores this block with one bit of its first byte flipped, as if a frame damaged in two
+  // places had passed the check: what a noisy line does now and then.
+  std::int32_t storeDamagedBlock = -1;
   bool wrongTarget = false;               // start and end replies echo another target
   std::int32_t blockCountOffset = 0;      // added to the count in the end reply
   std::int32_t replyFrom = -1;            // replies (not the announcement) from this address

@@ -49,6 +49,8 @@ Faults (all off by default; random ones are repeatable for a given seed):
   --close-after-block N     take block N, then close the port (adapter unplugged)
   --wrong-sequence-at-block N
                             answer block N with sequence number N+1
+  --store-damaged-block N   store block N with one bit flipped, as if a frame damaged in
+                            two places had passed the check
   --wrong-target            echo another target in the start and end replies
   --block-count-offset K    report a block count off by K (may be negative)
   --reply-from A            send replies from address A instead of its own
@@ -173,6 +175,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       {"--silent-after-block", block(faults.silentAfterBlock)},
       {"--close-after-block", block(faults.closeAfterBlock)},
       {"--wrong-sequence-at-block", block(faults.wrongSequenceAtBlock)},
+      {"--store-damaged-block", block(faults.storeDamagedBlock)},
       {"--block-count-offset", [&](const std::string& t) { return ParseSigned(t, faults.blockCountOffset); }},
       {"--reply-from", [&](const std::string& t) { return u(127, replyFrom)(t) && (faults.replyFrom = replyFrom, true); }},
       {"--bad-control-after-block", block(faults.badControlAfterBlock)},

@@ -296,6 +296,16 @@ const CliCase kCases[] = {
      "Error Sending Data\\.", 1, true},
     {"CtrlCWhileWritingSaysTheFlashIsIncomplete", {"--simulate", "--erase-ms", "0", "--write-ms", "20"}, false,
      nullptr, nullptr, Tty::kNone, Action::kSigintWhileWriting, 130, "^Interrupted\\.", 0, true},
+    // A frame the unit refused as damaged: complete, but the flash may not be exact.
+    {"AFrameRefusedAsDamagedIsCompleteOnANoisyLine", {"--port", "$UNIT"}, true,
+     [](DeviceScript& s) { s.refuseFirstCopyOfBlocks = {2}; }, SmallImage, Tty::kNone, Action::kNothing, 9,
+     "^1 of [0-9]+ frames reached the unit damaged \\(one in [0-9]+\\) and was sent again; 0 came back damaged\\.\n"
+     "On a line this noisy .*\nThe chance that this update stored such a frame is (about [0-9.]+|below 0\\.1) %, .*\n"
+     "Update again over a shorter cable or another adapter until no frame is damaged\\.\n$",
+     1, false},
+    {"MaxDamagedAllowsRefusedFrames", {"--port", "$UNIT", "--max-damaged", "1"}, true,
+     [](DeviceScript& s) { s.refuseFirstCopyOfBlocks = {2}; }, SmallImage, Tty::kNone, Action::kNothing, 0, "^$", 1,
+     false},
     {"AnotherDeviceTypeIsRefused", {"--simulate", "--device-type", "0x41"}, false, nullptr, nullptr, Tty::kNone,
      Action::kNothing, 4, "You are NOT connected", 0, false},
     {"NoAnnouncementIsDeviceNotFound", {"--simulate", "--no-announce"}, false, nullptr, nullptr, Tty::kNone,

@@ -144,6 +144,7 @@ const char* OutcomeName(Outcome outcome) {
     case Outcome::Success: return "success";
     case Outcome::CleanFailure: return "clean failure";
     case Outcome::Undetectable: return "undetectable";
+    case Outcome::Warned: return "warned";
     case Outcome::Wrong: return "WRONG";
   }
   return "?";
@@ -196,6 +197,7 @@ RunResult RunUpdate(const FaultCase& fault, std::uint32_t seed) {
     dlg->OnDestroy();
   }
   const LinkCounters hostCounters = dlg->Link().GetCounters();
+  result.damage = dlg->LastLineDamage();
   const std::string trace = dlg->LastTrace();
   dlg.reset();
   sim.Stop();
@@ -211,16 +213,24 @@ RunResult RunUpdate(const FaultCase& fault, std::uint32_t seed) {
   const bool spoiledUnseen = summary.line.toHost.damagedAccepted + summary.line.fromHost.damagedAccepted > 0;
   const bool completed = std::any_of(boxes.begin(), boxes.end(),
                                      [](const MessageBoxShown& box) { return box.text == kUpdateCompleteText; });
+  // After the completion prompt, the warning comes exactly when the unit refused frames.
+  result.warned = completed && boxes.size() == 2 && boxes[0].text == kUpdateCompleteText &&
+                  boxes[1].icon == MsgIcon::Warning && boxes[1].text == NoisyLineWarning(result.damage.toUnit);
+  const bool warningRight = result.warned == (result.damage.toUnit != 0);
   char where[64] = "";
   if (difference) std::snprintf(where, sizeof where, " (flash differs at 0x%X)", *difference);
 
   if (boxes.empty()) {
     result.text = "no message at all";
-  } else if (boxes.size() > 1) {
+  } else if (completed && !warningRight) {
+    result.text = std::to_string(boxes.size()) + " messages after " + std::to_string(result.damage.toUnit) +
+                  " frames refused: " + Brief(boxes.back().text);
+  } else if (boxes.size() > 1 && !result.warned) {
     result.text = "more than one message: " + Brief(boxes[0].text) + ", " + Brief(boxes[1].text);
   } else if (completed) {
-    result.text = boxes.back().text;
+    result.text = boxes[0].text;
     if (!difference && fault.successAllowed) result.outcome = Outcome::Success;
+    else if (difference && result.warned) result.outcome = Outcome::Warned;
     else if (spoiledUnseen) result.outcome = Outcome::Undetectable;
     else result.text += difference ? where : " (not a right outcome here)";
   } else {

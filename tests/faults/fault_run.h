@@ -13,6 +13,7 @@
 #include "link/link.h"
 #include "sim/device_simulator.h"
 #include "sim/fault_plan.h"
+#include "update/line_damage.h"
 #include "update/update_limits.h"
 
 namespace cvm6::test {
@@ -35,7 +36,9 @@ enum class ImageSize {
 };
 inline constexpr std::uint32_t kSmallImageBlocks = 13;
 
-enum class Outcome { Success, CleanFailure, Undetectable, Wrong };
+// Warned: complete, the unit had refused frames as damaged and the warning said the flash
+// may not be exact, and it is not: the right outcome for a damaged frame stored unnoticed.
+enum class Outcome { Success, CleanFailure, Undetectable, Warned, Wrong };
 
 struct FaultCase {
   const char* name;
@@ -54,6 +57,8 @@ struct RunResult {
   int ms = 0;          // from Connect to the last message box (or to the end of the run)
   std::string detail;  // counters of both ends, for the report
   LinkCounters host{};     // the updater's link, at the end
+  LineDamage damage;       // what the updater counted of the download
+  bool warned = false;     // the noisy-line warning followed the completion prompt
   SimulatorSummary unit;   // the unit's counts and its line's
 };
 
