@@ -106,8 +106,9 @@ bool CLink::Start(CSerialPort* port) {
   m_wakeSeen.Reset();
   m_syncSeen.Reset();
   for (auto* counter : {&m_rxUnacked, &m_rxUnackedCrcErrors, &m_rxAckedCrcErrors, &m_rxDuplicates, &m_txUnacked,
-                        &m_txAcked, &m_rxTimeouts, &m_linkSyncs, &m_rxBadControl, &m_rxKeepAlives, &m_txNakResends})
+                        &m_txAcked, &m_rxTimeouts, &m_linkSyncs, &m_rxBadControl, &m_rxKeepAlives, &m_txNakResends, &m_rxRenumberings})
     counter->store(0);
+  m_rxNumbered = false;
   try {
     m_receiver = std::thread(&CLink::ReceiverThread, this);
   } catch (const std::system_error&) {
@@ -267,6 +268,9 @@ void CLink::HandleUnit(std::uint8_t first, LastGoodFrame& last) {
     ++m_rxDuplicates;  // a repeat whose first copy's acknowledgement was lost
     return;
   }
+  if (decoded.sequence == 1 && m_rxNumbered && m_rxLastSequence != 255) ++m_rxRenumberings;
+  m_rxNumbered = true;
+  m_rxLastSequence = decoded.sequence;
   last.Remember(*decoded.frame, decoded.sequence);
   Accept(std::move(decoded.frame));
 }

@@ -80,6 +80,10 @@ class CLink : public CFrameQueues {
   // Keep-alive bytes received since Start: the far end's link is up and it has nothing
   // to say.
   std::uint32_t KeepAlivesReceived() const { return m_rxKeepAlives.load(); }
+  // Times since Start that the far end numbered a new frame from 1 again, other than after
+  // 255: it started afresh (lost power). A far end whose link only went down and came back
+  // numbers on.
+  std::uint32_t FarEndRenumberings() const { return m_rxRenumberings.load(); }
 
   LinkCounters GetCounters() const;
   const LinkLimits& Limits() const { return m_limits; }
@@ -149,7 +153,10 @@ class CLink : public CFrameQueues {
 
   std::atomic<std::uint32_t> m_rxUnacked{0}, m_rxUnackedCrcErrors{0}, m_rxAckedCrcErrors{0},
       m_rxDuplicates{0}, m_txUnacked{0}, m_txAcked{0}, m_rxTimeouts{0}, m_linkSyncs{0},
-      m_rxBadControl{0}, m_rxKeepAlives{0}, m_txNakResends{0};
+      m_rxBadControl{0}, m_rxKeepAlives{0}, m_txNakResends{0}, m_rxRenumberings{0};
+  // Receiver-thread state: the sequence number of the last new acknowledged frame.
+  bool m_rxNumbered = false;
+  std::uint8_t m_rxLastSequence = 0;
 
   // Transmitter-thread state.
   std::uint8_t m_txSequence = 1;

@@ -215,8 +215,17 @@ void CUpdaterDlg::OnNetworkChanged() {
     m_identified = false;
     m_identityStale = true;
   }
-  // While downloading, an announcement means the unit started afresh or is another one.
-  if (m_downloading && GetPeerAddress() != kNoAddress) m_unitChanged = true;
+  if (!m_downloading || GetPeerAddress() == kNoAddress) return;
+  // While the unit erases, its link may go down and come back (damage on the line took it
+  // down); not yet downloading, it then announces itself again, numbering on from its
+  // last frame, and goes on with the start request. One that numbers from 1 again
+  // started afresh. Once it downloads, an announcement always means it started afresh or
+  // is another unit.
+  if (m_stage == WaitStage::kStart && m_link.FarEndRenumberings() == m_renumberingsAtStart) {
+    TraceLine("LINK: the unit announced itself again while it erased; its numbering goes on: no restart\n");
+    return;
+  }
+  m_unitChanged = true;
 }
 
 void CUpdaterDlg::OnReplyDeviceData(const std::uint8_t* payload, const FrameInfo& info) {

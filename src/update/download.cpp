@@ -191,6 +191,7 @@ bool CUpdaterDlg::DownloadTarget(const CFlashImage& image, std::uint8_t target) 
   // The line's damage is counted from here to however the download ends (the link's
   // counters outlive its Stop).
   m_countersAtStart = m_link.GetCounters();
+  m_renumberingsAtStart = m_link.FarEndRenumberings();
   m_lineDamage = {};
   struct NoteDamage {
     CUpdaterDlg& dlg;

@@ -220,6 +220,7 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   std::uint32_t m_linkBackAt = 0;     // tick count when the last one came back
   bool m_startAskedAgain = false;     // the start request went out a second time
   LinkCounters m_countersAtStart{};   // the link's counters when the download began
+  std::uint32_t m_renumberingsAtStart = 0;  // the link's FarEndRenumberings then
   LineDamage m_lineDamage;
   std::string m_portOpenError;
 };

@@ -248,6 +248,10 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
         m_blocks.clear();
       }
       if (m_script.deviceDataDuringUpdate) deviceData();
+      if (m_script.atStart != DeviceScript::AtStart::kNothing) {
+        if (m_script.atStart == DeviceScript::AtStart::kAnnouncesFromOne) m_txSequence = 0;
+        Send(Id(0x02), true);
+      }
       if (m_script.answerStart) {
         Bytes reply = Id(0x16);
         reply.push_back(static_cast<std::uint8_t>(m_target + m_script.startEchoDelta));

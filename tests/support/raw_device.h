@@ -58,6 +58,10 @@ struct DeviceScript {
   // with `loseGarbledReply` the reply is gone for good, as in a unit that lost it.
   std::uint16_t garbleReplyOfRequest = 0;
   bool loseGarbledReply = false;
+  // On the start request, ahead of its reply: an IDENTIFY numbered on from its last frame
+  // (its link went down and came back while it erased), or one numbered 1 (it started
+  // afresh and is a new unit as far as the updater can tell).
+  enum class AtStart { kNothing, kAnnouncesNumberingOn, kAnnouncesFromOne } atStart = AtStart::kNothing;
   // The first copy of these blocks is refused with 0xDA, as if it had arrived damaged.
   std::vector<int> refuseFirstCopyOfBlocks;
   // The reply to this block first goes out with a damaged check byte, asking for

@@ -363,6 +363,32 @@ INSTANTIATE_TEST_SUITE_P(
                       RideRow{"EndLostForGood", 0x17, true, Stage::kEnd, 1}),
     [](const auto& row) { return std::string(row.param.name); });
 
+// An announcement while the unit erases: one numbered on from the unit's last frame is
+// the same unit, whose link went down and came back (it announces itself when not yet
+// downloading); one numbered from 1 is a unit that started afresh, and ends the update.
+class AnnouncedWhileErasing : public UpdateTest, public ::testing::WithParamInterface<DeviceScript::AtStart> {};
+
+TEST_P(AnnouncedWhileErasing, IsARestartOnlyWhenNumberedAfresh) {
+  const bool afresh = GetParam() == DeviceScript::AtStart::kAnnouncesFromOne;
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.atStart = GetParam();
+  Online(script, ShortLimits());
+  dlg->OnUpdate();
+  EXPECT_EQ(dlg->Result(), afresh ? UpdateResult::kDownloadFailed : UpdateResult::kDone);
+  ASSERT_FALSE(host->Boxes().empty());
+  EXPECT_EQ(host->Boxes().back().text, afresh ? "Error Starting Download." : kUpdateComplete);
+  EXPECT_EQ(device->Blocks().size(), afresh ? 0u : 5u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Units, AnnouncedWhileErasing,
+                         ::testing::Values(DeviceScript::AtStart::kAnnouncesNumberingOn,
+                                           DeviceScript::AtStart::kAnnouncesFromOne),
+                         [](const auto& row) {
+                           return row.param == DeviceScript::AtStart::kAnnouncesFromOne ? "NumberedFromOne"
+                                                                                         : "NumberedOn";
+                         });
+
 // What the line did is counted per update. Frames the unit refused as damaged make the
 // completion prompt followed by the warning; frames that only came back damaged do not.
 struct LineDamageRow {
