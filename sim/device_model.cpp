@@ -159,6 +159,7 @@ DeviceAction CDeviceModel::WriteFlash(const Frame& request) {
   const unsigned echoed = block == m_faults.wrongSequenceAtBlock ? (sequence + 1u) & 0xFFFF : sequence;
   action.reply = Reply({Lo(MSG_SYSTEM_DID_WRITE_FLASH), Hi(MSG_SYSTEM_DID_WRITE_FLASH), Lo(echoed), Hi(echoed)});
   if (block == m_faults.badControlAfterBlock) action.badControl = m_faults.badControlByte;
+  action.badLength = block == m_faults.badLengthToHostAtBlock;
   return action;
 }
 

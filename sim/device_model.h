@@ -40,6 +40,7 @@ struct DeviceAction {
   bool goSilent = false;
   bool unplug = false;
   std::optional<std::uint8_t> badControl;
+  bool badLength = false;  // the reply's length byte is damaged on the line
   bool completedUpdate = false;  // the reply ends a download
   // Line faults of the plan that strike at this request (see FaultPlan).
   bool garbageToHost = false, garbageFromHost = false;

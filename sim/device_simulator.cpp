@@ -132,6 +132,7 @@ void CDeviceSimulator::Carry(DeviceAction action) {
   // The bad byte goes out right behind the reply, ahead of whatever the link sends next.
   if (action.badControl) m_line->InjectControl(*action.badControl, before.framesWritten);
   if (action.garbageToHost) m_line->InjectToHost(m_line->Garbage(plan.garbageBytes), before.framesWritten);
+  if (action.badLength) m_line->DamageLengthToHost(before.framesWritten + 1);
   if (action.reply) m_link->QueueTransmit(std::move(action.reply));
   m_model.NoteAnswered();
   // Whether the end reply was acknowledged is settled later by FollowUp, so that the

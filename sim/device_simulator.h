@@ -36,7 +36,8 @@ struct SimulatorConfig {
   DeviceIdentity identity;
   FaultPlan faults;
   std::uint32_t baud = 0;  // 0: bytes take no time on the wire
-  LinkLimits link;         // the model's own link limits (the unit's are the defaults)
+  LinkLimits link;         // the model's own link limits (the unit's are the defaults;
+                           // frameGapMs is not used, see CUnitLink)
 };
 
 struct SimulatorSummary {

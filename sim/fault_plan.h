@@ -45,6 +45,9 @@ struct FaultPlan {
   bool noAnnounce = false;                // never identifies itself
   std::int32_t badControlAfterBlock = -1; // after answering this block, sends badControlByte
   std::uint8_t badControlByte = 0x80;
+  // The reply to this block reaches the updater with its length byte damaged into 0 (256
+  // bytes), the rest as sent: the updater's receiver waits for bytes that never come.
+  std::int32_t badLengthToHostAtBlock = -1;
   // A burst of `garbageBytes` random bytes (none of them one of the link's five control
   // bytes): toward the updater right behind the unit's reply, or into what the unit
   // reads, ahead of what the updater sends next.

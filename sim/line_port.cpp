@@ -50,6 +50,11 @@ void CLinePort::InjectToHost(std::vector<std::uint8_t> bytes, std::optional<std:
   m_injectAfterFrames = afterFrames;
 }
 
+void CLinePort::DamageLengthToHost(std::uint32_t frame) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_lengthDamagedFrame = frame;
+}
+
 void CLinePort::InjectFromHost(const std::vector<std::uint8_t>& bytes) {
   std::lock_guard<std::mutex> guard(m_lock);
   m_fromHostInjected.insert(m_fromHostInjected.end(), bytes.begin(), bytes.end());
@@ -94,8 +99,13 @@ void CLinePort::Write(const void* buffer, std::uint32_t length, std::uint32_t /*
       m_counters.silencedBytes += length;
       return;
     }
+    // The host's receiver gave up the frame that promised more than it had while the
+    // model was quiet waiting for an answer (it writes nothing new meanwhile).
+    if (m_toHostCutShort) m_toHostWatch.GiveUpFrame();
+    m_toHostCutShort = false;
     std::vector<std::uint8_t> wanted;
     wanted.reserve(2 * length + m_injected.size());
+    std::optional<std::size_t> damagedLength;  // where in `wanted`
     if (!m_injected.empty() && (!m_injectAfterFrames || m_counters.framesWritten != *m_injectAfterFrames)) {
       wanted = std::move(m_injected);
       m_injected.clear();
@@ -115,6 +125,12 @@ void CLinePort::Write(const void* buffer, std::uint32_t length, std::uint32_t /*
       // A frame is always one write of its own, and its first byte has bit 7 clear.
       if (length > 1 && (bytes[0] & 0x80) == 0) {
         ++m_counters.framesWritten;
+        if (m_lengthDamagedFrame == m_counters.framesWritten && length > 3) {
+          damagedLength = wanted.size() - length + ((bytes[1] & 0x80) ? 3 : 2);
+          wanted[*damagedLength] = 0;
+          m_lengthDamagedFrame.reset();
+          m_toHostCutShort = true;
+        }
         if (m_faults.duplicateEvery != 0 && m_counters.framesWritten % m_faults.duplicateEvery == 0) {
           // The host acknowledges the copies once or twice (a link that reads both before
           // it answers sends one 0xA5). A second one reaches the unit's link before its
@@ -125,13 +141,14 @@ void CLinePort::Write(const void* buffer, std::uint32_t length, std::uint32_t /*
     }
     out.reserve(wanted.size());
     bool gap = false;
-    for (std::uint8_t byte : wanted) {
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+      std::uint8_t byte = wanted[i];
       if (Chance(m_toHostRandom, m_faults.dropToHost)) {
         ++m_counters.droppedToHost;
         gap = true;
         continue;
       }
-      bool damaged = gap;
+      bool damaged = gap || i == damagedLength;
       gap = false;
       if (Chance(m_toHostRandom, m_faults.corruptToHost)) {
         byte ^= static_cast<std::uint8_t>(1u << (m_toHostRandom() % 8));

@@ -67,6 +67,9 @@ class CLinePort : public CSerialPort {
   void InjectControl(std::uint8_t byte, std::optional<std::uint32_t> afterFrames = std::nullopt) {
     InjectToHost({byte}, afterFrames);
   }
+  // The link's frame number `frame` (counted as framesWritten is) reaches the host with
+  // its length byte 0, claiming 256 bytes, and its other bytes as written.
+  void DamageLengthToHost(std::uint32_t frame);
   // `bytes` reach the model's link ahead of what the updater sends next.
   void InjectFromHost(const std::vector<std::uint8_t>& bytes);
   // For `ms` from now nothing the model writes gets through (to host), or nothing the
@@ -99,6 +102,8 @@ class CLinePort : public CSerialPort {
   LineCounters m_counters;
   std::vector<std::uint8_t> m_injected;
   std::optional<std::uint32_t> m_injectAfterFrames;
+  std::optional<std::uint32_t> m_lengthDamagedFrame;
+  bool m_toHostCutShort = false;  // the last frame out promised more than it had
   Clock::time_point m_toHostBrokenUntil{};
   std::mt19937 m_garbageRandom;
 

@@ -59,6 +59,8 @@ Faults (all off by default; random ones are repeatable for a given seed):
                             after answering block N, send an unrecognised control byte
   --bad-control-byte B      that byte (default 0x80): 0x80-0xFF but none of the five
                             the link knows (0xFF, 0xF0, 0xA5, 0xDA, 0x8C)
+  --bad-length-to-host-at N the reply to block N reaches the updater with its length
+                            byte damaged into 0 (256 bytes), the rest as sent
   --garbage-to-host-at P    a burst of random bytes (none of those five) toward the
                             updater right behind the reply to P: start, end or a block N
   --garbage-from-host-at P  the same burst into what the unit reads, as it takes P
@@ -179,6 +181,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       {"--block-count-offset", [&](const std::string& t) { return ParseSigned(t, faults.blockCountOffset); }},
       {"--reply-from", [&](const std::string& t) { return u(127, replyFrom)(t) && (faults.replyFrom = replyFrom, true); }},
       {"--bad-control-after-block", block(faults.badControlAfterBlock)},
+      {"--bad-length-to-host-at", block(faults.badLengthToHostAtBlock)},
       {"--garbage-to-host-at", point(faults.garbageToHost)},
       {"--garbage-from-host-at", point(faults.garbageFromHost)},
       {"--garbage-bytes", [&](const std::string& t) { return u(4096, faults.garbageBytes)(t) && faults.garbageBytes > 0; }},

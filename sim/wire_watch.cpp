@@ -46,4 +46,12 @@ void CWireWatch::Feed(std::uint8_t byte, bool damaged) {
   m_field = Field::Start;
 }
 
+void CWireWatch::GiveUpFrame() {
+  if (m_field == Field::Start) return;
+  ++m_counts.frames;
+  ++m_counts.damagedFrames;
+  ++m_counts.rejectedFrames;
+  m_field = Field::Start;
+}
+
 }  // namespace cvm6

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <vector>
 
@@ -13,8 +14,13 @@
 namespace cvm6 {
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // Thrown inside the receiver when its stop check finds the stop flag; never leaves it.
 struct StopRequested {};
+// Thrown inside the receiver when a frame's bytes stop coming (LinkLimits::frameGapMs);
+// never leaves it.
+struct FrameCutShort {};
 
 constexpr std::size_t kWakeBurstBytes = 16;
 
@@ -40,19 +46,69 @@ const std::array<std::uint8_t, kMaxFrameBytes>& SyncBlock() {
 
 }  // namespace
 
-// The receiver's reads inside a frame: a stop check before each read, then one read
-// with the full read limit.
+// The receiver's reads inside a frame, each after a stop check. Without a gap limit one
+// read takes all `count` bytes within the full read limit. With one, the bytes are taken
+// as they come: what the port holds already in one read, else a single byte, waited for
+// until the frame has been quiet for the gap limit, when the frame is given up
+// (FrameCutShort). So no read whose wait runs out has taken part of what it asked for
+// (which a POSIX port would lose), and a frame already in hand costs no extra system
+// calls. The source is made right after the frame's first byte was read, so the first
+// gap counts from then.
 class CLink::ReceiverSource : public IByteSource {
  public:
-  explicit ReceiverSource(CLink& link) : m_link(link) {}
+  explicit ReceiverSource(CLink& link) : m_link(link), m_lastByteAt(Clock::now()) {}
+
   void ReadBytes(std::uint8_t* buffer, std::size_t count) override {
-    if (m_link.m_stopReceiver.load()) throw StopRequested{};
-    m_link.WakeBeforeWaiting(count);
-    m_link.m_port->Read(buffer, static_cast<std::uint32_t>(count), m_link.m_limits.readTimeoutMs);
+    const LinkLimits& limits = m_link.m_limits;
+    // A gap limit past the read limit is the read limit: the frame is given up when the
+    // line's silence would have taken the link down, and that silence, counted from the
+    // frame's last byte, still does so.
+    const std::uint32_t gapMs = std::min(limits.frameGapMs, limits.readTimeoutMs);
+    if (gapMs == 0) {
+      if (m_link.m_stopReceiver.load()) throw StopRequested{};
+      m_link.WakeBeforeWaiting(count);
+      m_link.m_port->Read(buffer, static_cast<std::uint32_t>(count), limits.readTimeoutMs);
+    } else {
+      for (std::size_t done = 0; done < count;) {
+        if (m_link.m_stopReceiver.load()) throw StopRequested{};
+        const std::uint32_t waiting = m_link.WakeBeforeWaiting(count - done);
+        const std::size_t chunk = std::min<std::size_t>(count - done, std::max<std::uint32_t>(waiting, 1));
+        ReadWithinGap(buffer + done, chunk, std::chrono::milliseconds(gapMs));
+        done += chunk;
+      }
+    }
+    if (!m_sourceRead && count > 0) {  // the decoder's first read is the source byte
+      m_sourceRead = true;
+      m_ackWanted = (buffer[0] & 0x80) != 0;
+    }
   }
 
+  // Whether the frame asked for acknowledgement, as far as its bytes came.
+  bool AckWanted() const { return m_ackWanted; }
+  Clock::time_point LastByteAt() const { return m_lastByteAt; }
+
  private:
+  // A read that a wake ends without a stop (one meant for an earlier read) goes on
+  // waiting for what is left of the gap.
+  void ReadWithinGap(std::uint8_t* buffer, std::size_t count, Clock::duration gap) {
+    for (;;) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(m_lastByteAt + gap - Clock::now()).count();
+      if (left <= 0) throw FrameCutShort{};
+      try {
+        m_link.m_port->Read(buffer, static_cast<std::uint32_t>(count), static_cast<std::uint32_t>(left));
+        m_lastByteAt = Clock::now();
+        return;
+      } catch (const CFailure& failure) {
+        if (failure.code() != 1105) throw;
+        if (m_link.m_stopReceiver.load()) throw StopRequested{};
+      }
+    }
+  }
+
   CLink& m_link;
+  Clock::time_point m_lastByteAt;
+  bool m_sourceRead = false;
+  bool m_ackWanted = false;
 };
 
 // The receiver's memory of the last good frame, for telling a repeat from a new frame.
@@ -186,13 +242,15 @@ void CLink::ReceiverThread() {
 void CLink::ReceiveLoop() {
   CWakeBatch wakes;
   LastGoodFrame last;
+  auto quietSince = Clock::now();
   for (;;) {
     if (m_stopReceiver.load() || m_failed.load()) return;
     try {
       std::uint8_t first = 0;
       WakeBeforeWaiting(1);
-      if (!ReadUnitStart(first)) return;
-      HandleUnit(first, last);
+      if (!ReadUnitStart(first, quietSince)) return;
+      const auto cutShortAt = HandleUnit(first, last);
+      quietSince = cutShortAt ? *cutShortAt : Clock::now();
     } catch (const StopRequested&) {
       return;  // the frame being built went with the stack
     } catch (const CFailure& failure) {
@@ -200,24 +258,24 @@ void CLink::ReceiveLoop() {
       if (m_stopReceiver.load()) return;  // Stop woke the read
       ++m_rxTimeouts;
       m_receiveTimeout.Set();
+      quietSince = Clock::now();
     }
   }
 }
 
-// The read that starts a unit waits for the whole read limit; Stop wakes it through the
-// port. A read that ends early without a stop (a wake meant for an earlier start) goes
-// on waiting for what is left of the limit, and loses nothing. False when stopping.
-bool CLink::ReadUnitStart(std::uint8_t& byte) {
-  using Clock = std::chrono::steady_clock;
-  const std::uint32_t limit = m_limits.readTimeoutMs;
-  const auto start = Clock::now();
+// The read that starts a unit waits until the line has been silent for the read limit
+// since `quietSince` (the last byte of a frame given up on a gap, else the start of this
+// read); Stop wakes it through the port. A read that ends early without a stop (a wake
+// meant for an earlier start) goes on waiting for what is left of the limit, and loses
+// nothing. False when stopping.
+bool CLink::ReadUnitStart(std::uint8_t& byte, Clock::time_point quietSince) {
+  const auto limit = quietSince + std::chrono::milliseconds(m_limits.readTimeoutMs);
   for (;;) {
     if (m_stopReceiver.load() || m_failed.load()) return false;
-    const auto elapsed =
-        static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-    if (elapsed >= limit) ThrowCode(1105);
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(limit - Clock::now()).count();
+    if (left <= 0) ThrowCode(1105);
     try {
-      m_port->Read(&byte, 1, limit - elapsed);
+      m_port->Read(&byte, 1, static_cast<std::uint32_t>(left));
       return true;
     } catch (const CFailure& failure) {
       if (failure.code() != 1105) throw;
@@ -225,11 +283,22 @@ bool CLink::ReadUnitStart(std::uint8_t& byte) {
   }
 }
 
-void CLink::WakeBeforeWaiting(std::size_t count) {
-  if (m_port->BytesWaiting() < count) DeliverPendingWakes();
+std::uint32_t CLink::WakeBeforeWaiting(std::size_t count) {
+  const std::uint32_t waiting = m_port->BytesWaiting();
+  if (waiting < count) DeliverPendingWakes();
+  return waiting;
 }
 
-void CLink::HandleUnit(std::uint8_t first, LastGoodFrame& last) {
+void CLink::RejectFrame(bool ackWanted) {
+  if (ackWanted) {
+    ++m_rxAckedCrcErrors;
+    m_nakRequest.Set();
+  } else {
+    ++m_rxUnackedCrcErrors;
+  }
+}
+
+std::optional<Clock::time_point> CLink::HandleUnit(std::uint8_t first, LastGoodFrame& last) {
   if (first & 0x80) {
     switch (first) {
       case LINK_KEEPALIVE: ++m_rxKeepAlives; break;
@@ -242,37 +311,41 @@ void CLink::HandleUnit(std::uint8_t first, LastGoodFrame& last) {
         m_badControlSeen.Set();
         break;
     }
-    return;
+    return std::nullopt;
   }
   ReceiverSource source(*this);
-  DecodedFrame decoded = DecodeFrame(first, source);
-  if (m_stopReceiver.load()) return;
+  DecodedFrame decoded;
+  try {
+    decoded = DecodeFrame(first, source);
+  } catch (const FrameCutShort&) {
+    // The far end stopped short of what the length byte promised: the byte was damaged,
+    // and the far end now waits for an answer. Our 0xDA has it send the frame again.
+    RejectFrame(source.AckWanted());
+    return source.LastByteAt();
+  }
+  if (m_stopReceiver.load()) return std::nullopt;
   const bool acked = decoded.frame->ackWanted == 1;
   if (!decoded.crcGood) {
-    if (acked) {
-      ++m_rxAckedCrcErrors;
-      m_nakRequest.Set();
-    } else {
-      ++m_rxUnackedCrcErrors;
-    }
-    return;
+    RejectFrame(acked);
+    return std::nullopt;
   }
   if (!acked) {
     ++m_rxUnacked;
     last.Remember(*decoded.frame, 0);
     Accept(std::move(decoded.frame));
-    return;
+    return std::nullopt;
   }
   m_ackRequest.Set();
   if (last.Repeats(*decoded.frame, decoded.sequence)) {
     ++m_rxDuplicates;  // a repeat whose first copy's acknowledgement was lost
-    return;
+    return std::nullopt;
   }
   if (decoded.sequence == 1 && m_rxNumbered && m_rxLastSequence != 255) ++m_rxRenumberings;
   m_rxNumbered = true;
   m_rxLastSequence = decoded.sequence;
   last.Remember(*decoded.frame, decoded.sequence);
   Accept(std::move(decoded.frame));
+  return std::nullopt;
 }
 
 // ---------------------------------------------------------------------------------------
@@ -335,7 +408,6 @@ bool CLink::DownState(bool first) {
 }
 
 bool CLink::UpState() {
-  using Clock = std::chrono::steady_clock;
   for (;;) {
     if (m_stopTransmitter.load()) return false;
     if (m_failed.load()) {

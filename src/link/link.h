@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <thread>
 
 #include "link/frame_queues.h"
@@ -30,6 +31,13 @@ struct LinkLimits {
   std::uint32_t wakeIntervalMs = 100;   // down: a wake burst each time this passes quietly
   std::uint32_t keepAliveMs = 1000;     // up: keep-alive (or resend) after this much quiet
   std::uint32_t readTimeoutMs = 8000;   // receiver: silence that takes the link down
+  // Receiver: a pause this long between the bytes of a frame ends it as a damaged one (0:
+  // no such limit, a frame's bytes are waited for as long as the read limit). A far end
+  // writes a frame back to back (the longest takes 45 ms at 57600 baud), so such a pause
+  // means a damaged length byte promised bytes that are not coming; the far end, waiting
+  // for its acknowledgement, sends again only after its keep-alive interval of quiet, and
+  // by then the receiver waits for the start of a unit again.
+  std::uint32_t frameGapMs = 500;
 };
 
 struct LinkCounters {
@@ -106,10 +114,16 @@ class CLink : public CFrameQueues {
   void ReceiverThread();
   void TransmitterThread();
   void ReceiveLoop();
-  bool ReadUnitStart(std::uint8_t& byte);
-  void HandleUnit(std::uint8_t first, LastGoodFrame& last);
-  // Wakes the threads the receiver owes a wake-up unless `count` bytes can be read at once.
-  void WakeBeforeWaiting(std::size_t count);
+  bool ReadUnitStart(std::uint8_t& byte, std::chrono::steady_clock::time_point quietSince);
+  // For a frame given up on a gap (LinkLimits::frameGapMs): the time of its last byte,
+  // from which the line's silence counts.
+  std::optional<std::chrono::steady_clock::time_point> HandleUnit(std::uint8_t first, LastGoodFrame& last);
+  // Counts a frame refused whole (its check failed, or its bytes stopped coming) and has
+  // a 0xDA sent for it when it asked for acknowledgement.
+  void RejectFrame(bool ackWanted);
+  // Wakes the threads the receiver owes a wake-up unless `count` bytes can be read at
+  // once; returns the bytes the port says it holds.
+  std::uint32_t WakeBeforeWaiting(std::size_t count);
   void TransmitLoop();
   bool DownState(bool first);  // false when stopping
   bool UpState();     // false when stopping

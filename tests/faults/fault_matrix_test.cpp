@@ -25,6 +25,7 @@ struct MatrixCase {
   FaultCase fault;
   int seeds;         // runs in the default build
   int reducedSeeds;  // runs under the sanitizer presets (0: not run there)
+  bool linkStaysUp = false;  // the updater's link must not time out
 };
 
 void PrintTo(const MatrixCase& c, std::ostream* out) { *out << c.fault.name; }
@@ -73,8 +74,18 @@ MatrixCase LinkDropped(const char* name, FaultPlan plan) {
   return {{name, ImageSize::Small, plan, kUnitLimits, true, {}, 5000 + 10000}, 3, 1};
 }
 
+// A reply whose length byte the line damaged into a larger one: the updater's receiver
+// gives it up once its bytes stop and refuses it, the unit sends it again at once, and
+// the updater's link never waits out its read limit.
+MatrixCase LengthDamaged(const char* name, std::uint32_t block) {
+  FaultPlan plan;
+  plan.badLengthToHostAtBlock = static_cast<std::int32_t>(block);
+  return {{name, ImageSize::Small, plan, kLineLimits, true, {}, 60000}, 3, 1, true};
+}
+
 // Both links' read limit in the rows below, short so that a frame spoilt by noise (a
-// damaged length byte: the reader waits for bytes that never come) costs 1.5 s, not 8.
+// damaged length byte: the unit's reader waits for bytes that never come) costs 1.5 s,
+// not 8.
 constexpr std::uint32_t kShortRead = 1500;
 
 // A burst of random bytes on the line at one point of the download, toward the updater
@@ -130,6 +141,7 @@ std::vector<MatrixCase> Cases() {
                     p.badControlAfterBlock = 0;
                     p.badControlByte = 0x8B;
                   })),
+      LengthDamaged("reply to block 4 with a bad length", 4),
       Burst("garbage to host at the start", &FaultPlan::garbageToHost, kAtStart),
       Burst("garbage to host at block 0", &FaultPlan::garbageToHost, AtBlock(0)),
       Burst("garbage to host at block 4", &FaultPlan::garbageToHost, AtBlock(4)),
@@ -233,6 +245,10 @@ TEST_P(FaultMatrix, EndsInARightOutcome) {
     std::printf("  seed %d: %s, %d ms, %s\n    %s\n", seed, OutcomeName(run.outcome), run.ms, Brief(run.text).c_str(),
                 run.detail.c_str());
     EXPECT_NE(run.outcome, Outcome::Wrong) << "seed " << seed << ": " << run.text << "\n" << run.detail;
+    if (c.linkStaysUp) {
+      EXPECT_GE(run.host.rxAckedCrcErrors, 1u) << "seed " << seed << ": nothing refused\n" << run.detail;
+      EXPECT_EQ(run.host.rxTimeouts, 0u) << "seed " << seed << ": the link went down\n" << run.detail;
+    }
   }
   Report(row);
 }

@@ -318,6 +318,61 @@ TEST_F(Link, ALateAcknowledgementOfAResentFrameCannotReleaseTheNextOne) {
   EXPECT_TRUE(WaitUntil([&] { return copiesOfB() == 2; }, 500));
 }
 
+// A frame whose bytes stop short of what its length byte claims is refused once they
+// have paused for the gap limit (with 0xDA when it asked for acknowledgement), and the
+// receiver reads the next frame; the link goes down only on silence past the read
+// limit. Pauses shorter than the gap are no gap.
+struct GapCase {
+  const char* name;
+  bool ackWanted;
+  bool lengthDamaged;   // the length byte claims 0x40 bytes more than come
+  int pauseMs;          // the bytes go out one at a time, this far apart
+  bool goodFrameAfter;  // a good frame follows; else the line stays silent
+};
+
+void PrintTo(const GapCase& row, std::ostream* out) { *out << row.name; }
+
+class LinkFrameGap : public LinkFixture, public ::testing::WithParamInterface<GapCase> {};
+
+TEST_P(LinkFrameGap, AFrameCutShortIsRefusedAndTheLinkStaysUp) {
+  const GapCase& row = GetParam();
+  LinkLimits limits;
+  limits.frameGapMs = static_cast<std::uint32_t>(Scaled(200));
+  limits.readTimeoutMs = static_cast<std::uint32_t>(Scaled(1000));
+  StartLink(limits);
+  BringUp();
+  Bytes frame = WireFrame(1, 5, row.ackWanted ? std::optional<std::uint8_t>(3) : std::nullopt, {0x24, 0x00, 7, 7});
+  if (row.lengthDamaged) frame[row.ackWanted ? 3 : 2] += 0x40;
+  for (std::uint8_t byte : frame) {
+    Quiet(row.pauseMs);
+    pty.Write(&byte, 1);
+  }
+  const std::uint32_t acked = row.lengthDamaged && row.ackWanted, unacked = row.lengthDamaged && !row.ackWanted;
+  const std::size_t frames = row.lengthDamaged ? 1 : 2;  // the up notice, the frame if good
+  ASSERT_TRUE(WaitUntil([&] {
+    const LinkCounters c = link->GetCounters();
+    return c.rxAckedCrcErrors == acked && c.rxUnackedCrcErrors == unacked && Delivered().size() == frames;
+  }, 1000));
+  EXPECT_TRUE(WaitUntil([&] { return CountWritten(0xDA) == static_cast<int>(acked); }, 1000));
+  EXPECT_EQ(link->GetCounters().rxTimeouts, 0u);
+  if (row.goodFrameAfter) {
+    pty.Write(WireFrame(1, 5, std::nullopt, {0x00, 0x00, 'G'}));
+    ASSERT_TRUE(WaitUntil([&] { return Delivered().size() == frames + 1; }, 1000));
+    EXPECT_EQ(Delivered().back()->payload[2], 'G');
+    EXPECT_TRUE(link->IsActive());
+  } else {
+    ASSERT_TRUE(WaitForNotices(kNoticeNowInactive, 1, 3000));
+    EXPECT_GE(link->GetCounters().rxTimeouts, 1u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, LinkFrameGap,
+                         ::testing::Values(GapCase{"LengthClaimsMoreAskingForAck", true, true, 0, true},
+                                           GapCase{"LengthClaimsMoreWithoutAck", false, true, 0, true},
+                                           GapCase{"PausesShorterThanTheGap", true, false, 30, true},
+                                           GapCase{"SilenceAfterTheFrameStops", true, true, 0, false}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
 // The receiver waits for its whole read limit at a time; Stop still ends it at once.
 TEST_F(Link, StopWakesAReceiverThatWaitsOutALongReadLimit) {
   StartLink({100, 1000, 60000});

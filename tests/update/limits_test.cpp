@@ -25,6 +25,7 @@ TEST(Limits, TheProgramsRunWithTheUnitsOwnTimeLimits) {
       {"wake burst interval", link.wakeIntervalMs, 100},
       {"keep-alive after quiet", link.keepAliveMs, 1000},
       {"receiver read limit", link.readTimeoutMs, 8000},
+      {"receiver gives up a frame after a gap of", link.frameGapMs, 500},
   };
   for (const auto& row : rows) EXPECT_EQ(row.value, row.expected) << row.name;
 }
