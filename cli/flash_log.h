@@ -31,7 +31,7 @@ class CFlashLog {
   explicit CFlashLog(std::FILE* file) : m_file(file) {}
   std::string Lines(const std::string& port, const std::string& text) const;
 
-  std::timed_mutex m_lock;
+  std::mutex m_lock;
   std::FILE* m_file;
 };
 
