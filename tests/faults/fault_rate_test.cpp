@@ -2,7 +2,8 @@
 // share that succeeds, and what ends the others (the message and the link event behind
 // it). Long (a few seconds per update), so not part of the everyday suite:
 //   ctest -C Long -L faults-long     or run this program directly.
-// CVM6_FAULT_RATE_RUNS sets the number of updates per rate (default 40).
+// CVM6_FAULT_RATE_RUNS sets the number of updates per rate (default 40), and
+// CVM6_FAULT_RATE_FIRST_SEED the first seed (default 1), to run one seed again.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,10 +15,10 @@
 namespace cvm6::test {
 namespace {
 
-int Runs() {
-  const char* text = std::getenv("CVM6_FAULT_RATE_RUNS");
-  const int runs = text ? std::atoi(text) : 0;
-  return runs > 0 ? runs : 40;
+int PositiveFromEnv(const char* name, int otherwise) {
+  const char* text = std::getenv(name);
+  const int value = text ? std::atoi(text) : 0;
+  return value > 0 ? value : otherwise;
 }
 
 // What took the link down (or did not) in a failed run, as the updater's link saw it.
@@ -39,11 +40,12 @@ RateFigures RunAtRate(double rate) {
   FaultCase fault{"full image, flips both ways", ImageSize::Full, {}, {5000, 60000, 15000}, true,
                   {kErrorStarting, kErrorSending, kErrorEnding, kBlockTransferError, kCannotConnectText}, 600000};
   fault.plan.line.corruptToHost = fault.plan.line.corruptFromHost = rate;
-  const int runs = Runs();
+  const int runs = PositiveFromEnv("CVM6_FAULT_RATE_RUNS", 40);
+  const int first = PositiveFromEnv("CVM6_FAULT_RATE_FIRST_SEED", 1);
   int successes = 0, undetectable = 0, warned = 0;
   RateFigures figures;
   std::map<std::string, int> kills;
-  for (int seed = 1; seed <= runs; ++seed) {
+  for (int seed = first; seed < first + runs; ++seed) {
     const RunResult run = RunUpdate(fault, static_cast<std::uint32_t>(seed));
     std::printf("  rate %g seed %d: %s, %d ms, %s\n    %s\n", rate, seed, OutcomeName(run.outcome), run.ms,
                 Brief(run.text).c_str(), run.detail.c_str());
