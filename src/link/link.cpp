@@ -484,12 +484,14 @@ bool CLink::UpState() {
       case kTransmitPending: {
         FramePtr frame = TakeTransmit();
         if (!frame) ThrowCode(1204);
+        // Counted before the write: the far end's answer can be taken and acted on before
+        // this thread is back from writing the frame.
+        const bool ackWanted = frame->ackWanted == 1;
+        ++(ackWanted ? m_txAcked : m_txUnacked);
         WriteFrame(*frame, m_txSequence);
-        if (frame->ackWanted == 1) {
+        if (ackWanted) {
           m_outstanding = std::move(frame);
-          ++m_txAcked;
         } else {
-          ++m_txUnacked;
           --m_inFlight;
         }
         break;
