@@ -52,6 +52,11 @@ FramePtr CFrameQueues::Take(Queue& queue) {
   return result;
 }
 
+bool CFrameQueues::PeekReceived(const std::function<bool(const Frame&)>& test) {
+  std::lock_guard<std::mutex> guard(m_received.lock);
+  return m_received.head && test(*m_received.head);
+}
+
 void CFrameQueues::AppendReceived(FramePtr frame) {
   Append(m_received, std::move(frame));
   m_receivedSignal.Set();

@@ -19,6 +19,8 @@ class CFrameQueues {
 
   void AppendReceived(FramePtr frame);
   FramePtr TakeReceived();
+  // Whether a received frame waits and `test` holds for the first one; takes nothing.
+  bool PeekReceived(const std::function<bool(const Frame&)>& test);
   // Returns at once when a received frame waits, else waits up to timeoutMs for one to
   // be appended. Lets a waiting loop idle instead of spinning a core; never takes a frame.
   bool WaitForReceived(std::uint32_t timeoutMs);

@@ -85,7 +85,15 @@ void CUpdaterDlg::PollUntil(const bool& flag, std::uint32_t deadline, bool until
   for (;;) {
     CheckInterrupt();
     const std::uint32_t now = TimeGetTime();
-    if (done() || PortGone() || !TickBefore(now, deadline) || RideThroughOver(now)) return;
+    if (done() || !TickBefore(now, deadline) || RideThroughOver(now)) return;
+    if (PortGone()) {
+      // The frames the link took (and acknowledged) before the port went are still the
+      // unit's word: a unit that closed its end right behind its reply did answer. The
+      // link's own notice that it went down stays queued: the failure says that.
+      const auto fromTheUnit = [](const Frame& frame) { return frame.source != 0xFF || frame.destination != 0xFF; };
+      while (!done() && m_link.PeekReceived(fromTheUnit)) PollFrames(1);
+      return;
+    }
     PollFrames(1);
     if (!done()) SleepForFrame(SleepLimit(now, deadline));
   }

@@ -156,6 +156,14 @@ void RawDevice::HandleControl(std::uint8_t byte) {
   }
   if (byte == 0xA5) {
     m_outstanding.clear();
+    if (m_unplugOnAck) {
+      m_unplugOnAck = false;
+      m_pty.CloseMaster();
+      m_up = false;
+      m_gone = true;
+      std::lock_guard<std::mutex> guard(m_lock);
+      m_unplugTime = now;
+    }
     return;
   }
   if (byte >= 0x80 && byte != 0x8C && byte != 0xF0 && byte != 0xFF) {  // no such control byte
@@ -320,7 +328,12 @@ void RawDevice::HandleFrame(const WireUnit& unit) {
       const auto count = static_cast<std::uint16_t>(static_cast<int>(Blocks().size()) + m_script.endCountDelta);
       const Bytes reply{0x18, 0x00, 0x00, 0x00, static_cast<std::uint8_t>(count & 0xFF), static_cast<std::uint8_t>(count >> 8),
                         m_target};
-      if (!GarbleReply(0x17, reply)) Send(reply, false, m_script.flashReplySource);
+      if (m_script.unplugOnEndReplyAck) {
+        Send(reply, true, m_script.flashReplySource);
+        m_unplugOnAck = true;
+      } else if (!GarbleReply(0x17, reply)) {
+        Send(reply, false, m_script.flashReplySource);
+      }
       break;
     }
     default: break;

@@ -80,6 +80,9 @@ struct DeviceScript {
   int silentFromBlock = -1;       // no acknowledgement for this block and the ones after
   bool answerEnd = true;
   int endCountDelta = 0;          // added to the block count in the end reply
+  // The end reply asks for acknowledgement, and the unit's adapter is pulled the moment
+  // the updater's 0xA5 for it arrives: the reply was taken, then the port went.
+  bool unplugOnEndReplyAck = false;
   int unplugAfterBlocks = -1;     // close the master once this many blocks are acknowledged
   int dropLinkAfterBlocks = -1;   // send a bad control byte after this many acknowledgements
                                   // and stay silent from then on
@@ -146,6 +149,7 @@ class RawDevice {
   Bytes m_pending;
   bool m_announced = false;
   bool m_gone = false;  // unplugged or dropped: nothing more is said
+  bool m_unplugOnAck = false;  // the next 0xA5 pulls the adapter
   bool m_wakesOnItsOwn = false;  // down, it sends wake bursts until a sync comes
   std::optional<std::chrono::steady_clock::time_point> m_powerBackAt;  // restartAfterBlocks
   std::chrono::steady_clock::time_point m_upSince, m_lastWrite, m_lastWakeAnswer;

@@ -464,6 +464,21 @@ TEST_F(UpdateTest, UnpluggedAdapterEndsTheDownloadWithinTwoSeconds) {
   EXPECT_FALSE(dlg->HasPort());
 }
 
+// The end reply was taken (and acknowledged) and the adapter pulled at that moment: the
+// unit has every block and said so, so the update is complete, whether the updater's
+// thread comes to the reply before or after its link has seen the port go (on a loaded
+// machine, after: it then failed with "Error Ending Download.").
+TEST_F(UpdateTest, AnEndReplyTakenJustBeforeThePortWentCompletesTheUpdate) {
+  WriteOneRunImage(1000);
+  DeviceScript script;
+  script.unplugOnEndReplyAck = true;
+  Online(script, UpdateLimits{});
+  dlg->OnUpdate();
+  ASSERT_FALSE(host->Boxes().empty());
+  EXPECT_EQ(host->Boxes()[0].text, kUpdateComplete);
+  EXPECT_EQ(dlg->Result(), UpdateResult::kDone);
+}
+
 TEST_F(UpdateTest, WrongDeviceTypeIsRefusedWithNothingSent) {
   DeviceScript script;
   script.deviceType = 0x41;
