@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QTest>
 #include <QTimer>
+#include <chrono>
+#include <thread>
 
 #include "support/time_scale.h"
 #include "window_fixture.h"
@@ -50,6 +52,10 @@ class WindowUpdateTest : public WindowTest {
   void ExpectEndedCleanly(int threadsBefore) {
     EXPECT_FALSE(window->Dialog().HasPort());
     EXPECT_FALSE(window->Dialog().Link().IsActive());
+    // A joined thread can stay listed in /proc for a moment after its join returned.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(Scaled(2000));
+    while (ThreadCount() != threadsBefore && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_EQ(ThreadCount(), threadsBefore) << "a link thread is left";
     EXPECT_EQ(QApplication::overrideCursor(), nullptr);
     EXPECT_EQ(window->Window().WaitDepth(), 0);
