@@ -240,10 +240,11 @@ bool CUpdaterDlg::SendBlocks(const CFlashImage& image) {
   std::uint32_t nextAddress = 0, bytesSent = 0;
   std::uint8_t block[kMaxBlockBytes];
   for (;;) {
+    const auto span = NextBlock(image, nextAddress);
+    if (span && PortGone()) return false;  // the next block has nowhere to go
     PumpMessages();
     PollFrames(0);
     if (m_unitChanged) return false;
-    const auto span = NextBlock(image, nextAddress);
     if (!span) return true;
     const std::uint32_t start = span->start, end = span->end;
     const std::uint32_t n = end - start + 1;
