@@ -146,6 +146,14 @@ int Run(int argc, char** argv) {
     if (log) log->Write("no image: " + why);
     return finish(kNoImage, {}, facts);
   }
+  // A line station pins the released image: any other is refused before a port opens.
+  if (!options.expectSha256.empty() && facts.sha256 != options.expectSha256) {
+    const std::string why = "The firmware image is not the expected one:\nexpected SHA-256 " + options.expectSha256 +
+                            "\nthe image's SHA-256 " + facts.sha256 + "\nNothing was written to the device.";
+    std::fprintf(stderr, "%s\n", why.c_str());
+    if (log) log->Write("image refused: " + why);
+    return finish(kNoImage, {}, facts);
+  }
   if (options.dryRun) return finish(kDone, {}, facts);
 
   std::unique_ptr<CFlashSimulator> simulator;

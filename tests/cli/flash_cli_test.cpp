@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -614,6 +615,32 @@ TEST(FlashCliDryRun, AHexFileAtABaseIsTheImageOfAListFileWithThatEntry) {
   EXPECT_EQ(fromHex["source"], "hex file fw.hex at base 0X1A000");
   EXPECT_EQ(fromList["source"], "list file lists/one.ini");
   EXPECT_NE(fromHex["sha256"], DryRun(cwd, {"--image", "fw.hex"})["sha256"]);  // the base counts
+}
+
+// A pinned image: the digest of the dry run lets it through (in either case), any other
+// refuses it before a port opens, with both digests said.
+TEST(FlashCliDryRun, AnImageOtherThanTheExpectedOneIsRefusedBeforeAnyPortOpens) {
+  ScratchDir cwd;
+  SmallImage(cwd);
+  const std::string digest = DryRun(cwd, {})["sha256"];
+  std::string upper = digest;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  DryRun(cwd, {"--expect-sha256", upper});
+  std::string other = digest;
+  other[10] = other[10] == '0' ? '1' : '0';
+  for (const bool dryRun : {true, false}) {
+    std::vector<std::string> args{"--expect-sha256", other, "--port", "/dev/cvm6-no-such-port", "--log", "run.log"};
+    if (dryRun) args.push_back("-n");
+    const FlashRun run = RunFlash(args, cwd.path().string(), Tty::kNone, Action::kNothing);
+    EXPECT_EQ(run.status, 6) << run.err;
+    EXPECT_NE(run.err.find("expected SHA-256 " + other + "\nthe image's SHA-256 " + digest +
+                           "\nNothing was written to the device."),
+              std::string::npos)
+        << run.err;
+    EXPECT_EQ(run.err.find("no such port"), std::string::npos) << run.err;
+  }
+  EXPECT_NE(ReadText(cwd.path() / "run.log").find("image refused: The firmware image is not the expected one"),
+            std::string::npos);
 }
 
 // A base of 100000 ends the list as it always has; the dry run and the log say where.

@@ -120,6 +120,22 @@ const OptionCase kOptionCases[] = {
        EXPECT_TRUE(o.json && o.trace && o.yes);
        EXPECT_FALSE(o.dryRun || o.simulate);
      }},
+    {"ShortOptionsOfEveryFlasher",
+     {"-p", "COM1", "-i", "fw.hex", "-n", "-v", "-y", "-p", "COM2"},
+     0,
+     [](const FlashOptions& o) {
+       EXPECT_EQ(o.ports, (std::vector<std::string>{"COM1", "COM2"}));
+       EXPECT_EQ(o.image, "fw.hex");
+       EXPECT_TRUE(o.dryRun && o.trace && o.yes);
+     }},
+    {"AShortOptionIsNoPortName", {"-p", "-y"}, 1, nullptr},
+    {"ExpectedDigestIsKeptInLowerCase",
+     {"-n", "--expect-sha256", std::string(32, 'A') + std::string(32, 'f')},
+     0,
+     [](const FlashOptions& o) { EXPECT_EQ(o.expectSha256, std::string(32, 'a') + std::string(32, 'f')); }},
+    {"ExpectedDigestOfTheWrongLengthIsRefused", {"-n", "--expect-sha256", std::string(63, 'a')}, 1, nullptr},
+    {"ExpectedDigestThatIsNotHexIsRefused", {"-n", "--expect-sha256", std::string(63, 'a') + "g"}, 1, nullptr},
+    {"EventsAndJsonBothWantStandardOutput", {"-n", "--events", "--json"}, 1, nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, FlashOptionsTable, ::testing::ValuesIn(kOptionCases),
