@@ -643,6 +643,31 @@ TEST(FlashCliDryRun, AnImageOtherThanTheExpectedOneIsRefusedBeforeAnyPortOpens) 
             std::string::npos);
 }
 
+// A whole flash in one file, as object-copy tools write it: each of the fourteen banks
+// after an extended linear (even banks) or segment (odd banks) address record, the data
+// lines as the embedded texts have them. Read at base 0 it is the embedded image.
+TEST(FlashCliDryRun, AWholeFlashInOneHexFileIsTheImageOfTheFourteenTexts) {
+  ScratchDir cwd;
+  EnvGuard noDriveY("CVM6_DRIVE_Y", std::nullopt);
+  std::string whole;
+  for (int bank = 0; bank < 14; ++bank) {
+    const auto text = FindBinaryResource(static_cast<std::uint16_t>(160 + bank));
+    ASSERT_TRUE(text);
+    whole += bank % 2 ? HexRecord(0, 2, std::string{static_cast<char>(bank << 4), '\0'})
+                      : HexRecord(0, 4, std::string{'\0', static_cast<char>(bank)});
+    std::stringstream lines(std::string(text->begin(), text->end()));
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind(":00000001", 0) != 0) whole += line + "\n";
+  }
+  cwd.Write("whole.hex", whole + kEndRecord);
+  const auto fromOneFile = DryRun(cwd, {"-i", "whole.hex"});
+  const auto embedded = DryRun(cwd, {});
+  EXPECT_EQ(embedded["source"], "embedded image");
+  EXPECT_EQ(fromOneFile["source"], "hex file whole.hex at base 0X00000");
+  EXPECT_EQ(fromOneFile["bytes"], 617256);
+  EXPECT_EQ(fromOneFile["sha256"], embedded["sha256"]);
+}
+
 // A base of 100000 ends the list as it always has; the dry run and the log say where.
 TEST(FlashCliDryRun, SaysAtWhichLineTheListEnded) {
   ScratchDir cwd;
@@ -727,6 +752,9 @@ INSTANTIATE_TEST_SUITE_P(
         DryRunRefusal{"ARecordThatLostItsColon", ":0100300002CD\r\n;01003100339B\r\n:00000001FF\r\n",
                       {"--image", "cvm6.ini"}, "cvm6\\.ini, line 2: hexadecimal digits without a \":\""},
         DryRunRefusal{"AFolderAsTheImage", "", {"--image", "."}, "\\., is a directory"},
+        // A whole flash in one file may place no byte beyond the unit's flash.
+        DryRunRefusal{"AByteBeyondTheFlash", ":020000040010EA\r\n:0100000055AA\r\n:00000001FF\r\n",
+                      {"-i", "cvm6.ini"}, "cvm6\\.ini, line 2: a byte at 0x100000, beyond the unit's flash"},
         // A list file gives its entries their own bases.
         DryRunRefusal{"BaseWithAListFile", "bad.hex 0\n", {"--image", "cvm6.ini", "--base", "10000"},
                       "--base goes with a single hex file; cvm6\\.ini is a list file", 1}),
