@@ -572,6 +572,68 @@ TEST_P(FourUnits, EachEndsOnItsOwnAndTheRunSaysSo) {
 INSTANTIATE_TEST_SUITE_P(AtOnce, FourUnits, ::testing::Values(false, true),
                          [](const auto& row) { return row.param ? "OneUnplugged" : "AllDone"; });
 
+// Standard output a pipe that nobody reads (and that holds little): every line of four
+// units with --trace waits in it, yet each update runs to its end, as the log shows,
+// before the pipe is read at all. Then every line comes, the run ends done, and each
+// unit's lines stand in the order they happened.
+TEST(SeveralUnits, AnUnreadPipeOnStandardOutputHoldsBackNoUnit) {
+  ScratchDir cwd;
+  const std::string image = WriteBankZero(cwd);
+  std::vector<std::unique_ptr<SimProcess>> units;
+  std::vector<std::string> all{CVM6_FLASH_PATH, "-i", image, "--log", "run.log", "-v"};
+  for (int i = 0; i < 4; ++i) {
+    units.push_back(std::make_unique<SimProcess>(std::vector<std::string>{"--erase-ms", "0", "--updates", "1"}));
+    ASSERT_FALSE(units.back()->Port().empty());
+    all.insert(all.end(), {"-p", units.back()->Port()});
+  }
+  int out[2];
+  ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+  fcntl(out[1], F_SETPIPE_SZ, 4096);
+  std::vector<char*> argv;
+  for (auto& arg : all) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, 0);
+    dup2(out[1], 1);
+    dup2(null, 2);
+    if (chdir(cwd.path().c_str()) != 0) _exit(121);
+    execv(argv[0], argv.data());
+    _exit(122);
+  }
+  close(out[1]);
+  const auto allEnded = [&] {
+    const std::string log = ReadText(cwd.path() / "run.log");
+    for (const auto& unit : units)
+      if (log.find("[" + unit->Port() + "] unit ended: done") == std::string::npos) return false;
+    return true;
+  };
+  const auto deadline = Clock::now() + milliseconds(Scaled(60000));
+  bool ended = false;
+  while (!(ended = allEnded()) && Clock::now() < deadline) poll(nullptr, 0, 20);
+  EXPECT_TRUE(ended) << "the units waited for the pipe:\n" << ReadText(cwd.path() / "run.log");
+  std::string text;
+  char buffer[65536];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  close(out[0]);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  EXPECT_TRUE(WIFEXITED(wstatus) && WEXITSTATUS(wstatus) == 0) << wstatus;
+  EXPECT_GT(text.size(), 4096u * 4);  // far more than the pipe held
+  for (const auto& unit : units) {
+    const std::string port = "[" + unit->Port() + "] ";
+    const auto erasing = text.find(port + "Erasing Digital Board Memory.\n");
+    const auto lastBlock = text.find(port + "RCV: MSG_SYSTEM_DID_WRITE_FLASH");
+    const auto complete = text.find(port + "Update Complete!\n");
+    EXPECT_LT(erasing, lastBlock) << port;
+    EXPECT_LT(lastBlock, complete) << port;
+    EXPECT_NE(complete, std::string::npos) << port;
+    EXPECT_EQ(unit->FlashDigest().size(), 64u) << port;
+  }
+  EXPECT_TRUE(std::regex_search(text, std::regex("\nPort +Device +Firmware +Result.*\n(.*done.*\n){4}\n?$"))) << text;
+}
+
 // Ctrl-C stops every unit at once, and each says whether its erase had begun: one was
 // writing its blocks (slowly enough that no machine finishes them first), the other
 // never heard its unit announce itself and was still waiting: had its wait run out
