@@ -34,39 +34,28 @@ def run(args, cwd, interrupt_on=None):
         return child.wait(timeout=120), lines
 
 
-def check(name, status, lines, expected_status, must_have):
-    failures = []
-    events = []
+def check(status, lines, expected_status, must_have):
+    """The failures of one run, as sentences."""
+    failures, events = [], []
     for number, line in enumerate(lines, 1):
         try:
-            event = json.loads(line)
+            events.append(json.loads(line))
         except ValueError as error:
             failures.append("line %d is not JSON (%s): %r" % (number, error, line))
             continue
-        failures += ["line %d: %s" % (number, e.message) for e in VALIDATOR.iter_errors(event)]
-        events.append(event)
+        failures += ["line %d: %s" % (number, e.message) for e in VALIDATOR.iter_errors(events[-1])]
     names = [e.get("event") for e in events]
-    if status != expected_status:
-        failures.append("exit status %d, expected %d" % (status, expected_status))
-    if not names or names[0] != "run-started":
-        failures.append("the first line is not run-started")
-    if not names or names[-1] != "run-ended" or events[-1].get("exit_status") != status:
-        failures.append("the last line is not run-ended with exit status %d" % status)
-    if names.count("run-ended") != 1:
-        failures.append("run-ended %d times" % names.count("run-ended"))
-    failures += ["no %s event" % n for n in must_have if n not in names]
+    progress = [e["bytes"] for e in events if e.get("event") == "progress"]
     times = [e.get("time", "") for e in events]
-    if times != sorted(times):
-        failures.append("time stamps go back")
-    done = [e["bytes"] for e in events if e.get("event") == "progress"]
-    if done != sorted(done):
-        failures.append("progress shrinks: %s" % done)
-    print("%s: %s" % (name, "ok" if not failures else "FAILED"))
-    for failure in failures:
-        print("  " + failure)
-    if failures:
-        print("  output:\n" + "".join("    " + line for line in lines))
-    return not failures
+    failures += [what for what, wrong in [
+        ("exit status %d, expected %d" % (status, expected_status), status != expected_status),
+        ("the first line is not run-started", names[:1] != ["run-started"]),
+        ("the last line is not run-ended with the exit status",
+         names[-1:] != ["run-ended"] or events[-1].get("exit_status") != status),
+        ("run-ended more than once", names.count("run-ended") > 1),
+        ("time stamps go back", times != sorted(times)),
+        ("progress shrinks: %s" % progress, progress != sorted(progress))] if wrong]
+    return failures + ["no %s event" % n for n in must_have if n not in names]
 
 
 def main():
@@ -90,7 +79,9 @@ def main():
         ]
         for name, args, interrupt_on, expected, must_have in cases:
             status, lines = run(args, cwd, interrupt_on)
-            ok = check(name, status, lines, expected, must_have) and ok
+            failures = check(status, lines, expected, must_have)
+            print("%s: %s" % (name, "FAILED\n  " + "\n  ".join(failures + lines) if failures else "ok"))
+            ok = ok and not failures
     return 0 if ok else 1
 
 
