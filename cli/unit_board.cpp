@@ -176,16 +176,19 @@ void CUnitBoard::Ended(std::size_t unit, const std::string& result) {
 }
 
 void CUnitBoard::Pause() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  if (m_lineOpen) {
-    Put(m_out, "\n");
-    m_lineOpen = false;
-    m_lineLength = 0;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_lineOpen) {
+      Put(m_out, "\n");
+      m_lineOpen = false;
+      m_lineLength = 0;
+    }
+    Erase();
+    Send();
+    m_paused = true;
   }
-  Erase();
-  Send();
-  m_paused = true;
-  // The question must come after all that was on its way to the screen.
+  // The question must come after all that was on its way to the screen; the other units
+  // go on meanwhile (their lines are held).
   m_writer.Drain();
 }
 
@@ -199,7 +202,7 @@ void CUnitBoard::Resume() {
 }
 
 void CUnitBoard::Close() {
-  std::lock_guard<std::mutex> guard(m_lock);
+  std::unique_lock<std::mutex> guard(m_lock);
   m_paused = false;
   for (const Held& held : m_held) Emit(held.unit, held.text, held.error);
   m_held.clear();
@@ -214,6 +217,7 @@ void CUnitBoard::Close() {
   m_drawn = 0;  // the last picture stays; what follows goes below it
   m_closed = true;
   Send();
+  guard.unlock();
   m_writer.Drain();  // what follows is written by the caller itself
 }
 
