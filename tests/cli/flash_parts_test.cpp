@@ -225,8 +225,9 @@ TEST(RunOutcome, JsonCarriesTheImageAndEveryUnit) {
   const ImageFacts facts{"hex file fw.hex at base 0X00000", 54911, 244, std::string(64, 'a')};
   auto units = FourUnits();
   units[0].port = "/dev/tty\xff";  // not UTF-8: replaced, never an exception
-  const auto json = nlohmann::json::parse(JsonResult(facts, units, 5));
+  const auto json = nlohmann::json::parse(JsonResult(facts, units, 5, "2026-12-09T03:41:07.123Z"));
   EXPECT_EQ(json["exit_status"], 5);
+  EXPECT_TRUE(json["started"] == "2026-12-09T03:41:07.123Z" && json["version"] == CVM6_VERSION);
   EXPECT_EQ(json["image"]["source"], facts.source);
   EXPECT_EQ(json["image"]["bytes"], 54911);
   EXPECT_EQ(json["image"]["blocks"], 244);

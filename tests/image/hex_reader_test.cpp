@@ -215,10 +215,7 @@ INSTANTIATE_TEST_SUITE_P(
                  false, {}, {HexFault::kExtendedWithBase, 1, 4, {}, 0x10000}, HexAddressing::kWholeFlash},
         TextCase{"AZeroExtendedAddressAtABaseMovesNothing",
                  HexRecord(0, 2, std::string(2, '\0')) + ":0300300002337A1E\r\n" + kEndRecord, 0x20000, true,
-                 kWorked, {}, HexAddressing::kWholeFlash},
-        TextCase{"AStartAddressInAWholeFlashIsPassedOver",
-                 HexRecord(0, 5, std::string("\x00\x00\x20\x00", 4)) + ":0300300002337A1E\r\n" + kEndRecord,
-                 0x20000, true, kWorked, {}, HexAddressing::kWholeFlash}),
+                 kWorked, {}, HexAddressing::kWholeFlash}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ReadHex, StopsRightAfterTheEndRecord) {
