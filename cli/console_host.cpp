@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "console_io.h"
+#include "event_stream.h"
 #include "flash_log.h"
 #include "terminal_question.h"
 #include "unit_board.h"
@@ -63,6 +64,12 @@ void CConsoleHost::SetControlText(int id, const std::string& text) {
       m_writeStart = std::chrono::steady_clock::now();
     }
   } else if (id == IDC_ONLINE_TEXT || id == IDC_DEVICE_NAME) {
+    // The online text goes "Offline" while the download rides through a dropped link.
+    if (id == IDC_ONLINE_TEXT && m_events && m_found && text == "Offline" && !m_linkDown) {
+      m_linkDown = true;
+      m_events->LinkLost(m_unit, m_portName, m_blocksWritten);
+    }
+    if (id == IDC_ONLINE_TEXT && text == "Online") m_found = true;
     m_board.EndProgress(m_unit);
     Say(std::string(id == IDC_ONLINE_TEXT ? "Status" : "Device") + ": " + text);
   }
@@ -101,11 +108,26 @@ void CConsoleHost::ShowProgress(std::uint32_t bytesSent, std::uint32_t totalByte
   if (InterruptRequested()) throw Interrupted{};
   const double seconds = std::chrono::duration<double>(m_lastBlock - m_writeStart).count();
   m_board.Progress(m_unit, bytesSent, totalBytes, seconds > 0 ? bytesSent / seconds : 0);
+  if (m_events) m_events->Progress(m_unit, m_portName, m_blocksWritten, m_totalBlocks, bytesSent, totalBytes);
+}
+
+void CConsoleHost::ShowDeviceFound(std::uint8_t address) {
+  if (m_events) m_events->UnitFound(m_unit, m_portName, address);
+}
+
+void CConsoleHost::ShowEraseBegun() {
+  if (m_events) m_events->EraseBegun(m_unit, m_portName);
 }
 
 void CConsoleHost::ShowRideThrough(const std::string& where, std::uint32_t ms) {
   m_board.EndProgress(m_unit);
   ++m_rideThroughs;
+  if (m_events) {
+    // Lost before the online text could say so (while the device data were awaited).
+    if (!m_linkDown) m_events->LinkLost(m_unit, m_portName, m_blocksWritten);
+    m_events->LinkBack(m_unit, m_portName, where, ms);
+  }
+  m_linkDown = false;
   Say("link lost " + where + ", carried on after " + std::to_string(ms) + " ms");
 }
 

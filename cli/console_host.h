@@ -15,6 +15,7 @@
 
 namespace cvm6 {
 
+class CEventStream;
 class CFlashLog;
 class CTerminalQuestion;
 class CUnitBoard;
@@ -40,6 +41,15 @@ class CConsoleHost : public DialogHost {
   void EndDialog(int result) override { m_result = result; }
   void PumpMessages() override;
 
+  // With --events: where the unit's events go, and the image's blocks for their progress.
+  void SetEvents(CEventStream* events, std::uint32_t totalBlocks) {
+    m_events = events;
+    m_totalBlocks = totalBlocks;
+  }
+  CEventStream* Events() const { return m_events; }
+  // The unit announced itself at `address`; the erase request went out.
+  void ShowDeviceFound(std::uint8_t address);
+  void ShowEraseBegun();
   // Live progress of the block pass.
   void ShowProgress(std::uint32_t bytesSent, std::uint32_t totalBytes);
   // A dropped link the download rode through; counted in the block pass's summary.
@@ -80,6 +90,10 @@ class CConsoleHost : public DialogHost {
   std::uint32_t m_bytesWritten = 0;
   std::uint32_t m_rideThroughs = 0;
   bool m_writing = false;
+  CEventStream* m_events = nullptr;
+  std::uint32_t m_totalBlocks = 0;
+  bool m_found = false;     // the online text said "Online" once
+  bool m_linkDown = false;  // link-lost sent, link-back not yet
 };
 
 }  // namespace cvm6

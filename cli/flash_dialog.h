@@ -35,6 +35,8 @@ class CFlashDialog : public CUpdaterDlg {
   void OnBlockWritten(std::uint32_t bytesSent, std::uint32_t totalBytes) override {
     m_host.ShowProgress(bytesSent, totalBytes);
   }
+  void OnDeviceFound() override { m_host.ShowDeviceFound(DeviceAddress()); }
+  void OnEraseRequested() override { m_host.ShowEraseBegun(); }
   void OnRideThrough(WaitStage stage, std::uint16_t block, std::uint32_t ms) override {
     m_host.ShowRideThrough(WhereText(stage, block), ms);
   }

@@ -18,8 +18,11 @@ std::unique_ptr<CFlashLog> CFlashLog::Open(const std::string& path, std::string&
   return std::unique_ptr<CFlashLog>(new CFlashLog(file));
 }
 
+CFlashLog::CFlashLog(std::FILE* file) : m_file(file), m_writer(std::make_unique<COutputWriter>()) {}
+
 CFlashLog::~CFlashLog() {
-  if (m_file) std::fclose(m_file);
+  m_writer.reset();
+  std::fclose(m_file);
 }
 
 // Under the log's lock (or past it, for the last lines): localtime's buffer is shared.
@@ -44,26 +47,21 @@ std::string CFlashLog::Lines(const std::string& port, const std::string& text) c
 
 void CFlashLog::Write(const std::string& port, const std::string& text) {
   std::lock_guard<std::mutex> guard(m_lock);
-  if (!m_file) return;
-  const std::string lines = Lines(port, text);
-  std::fwrite(lines.data(), 1, lines.size(), m_file);
-  std::fflush(m_file);
+  m_writer->Write(m_file, Lines(port, text));
 }
 
 void CFlashLog::WriteLast(const std::string& text) {
-  // Whoever holds the lock that long is stuck in the middle of a write to the file; the
-  // lines before it have all been flushed, and waiting on would hang the program.
-  // (A plain mutex tried in turns: the thread sanitizer misreads a timed lock taken on
-  // the way out of the process.)
+  // The lock is held only while a line is stamped and queued, never across a write: a
+  // plain mutex tried in turns (the thread sanitizer misreads a timed lock taken on the
+  // way out of the process).
   std::unique_lock<std::mutex> guard(m_lock, std::defer_lock);
   const auto giveUpAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
   while (!guard.try_lock() && std::chrono::steady_clock::now() < giveUpAt)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  if (!guard.owns_lock() || !m_file) return;
-  const std::string lines = Lines(std::string(), text);
-  std::fwrite(lines.data(), 1, lines.size(), m_file);
-  std::fclose(m_file);
-  m_file = nullptr;
+  if (!guard.owns_lock()) return;
+  m_writer->Write(m_file, Lines(std::string(), text));
+  guard.unlock();
+  m_writer->Drain(std::chrono::milliseconds(500));
 }
 
 }  // namespace cvm6

@@ -1,12 +1,16 @@
 #pragma once
 // The --log transcript for a support case: appended, one time-stamped line per event
-// (milliseconds, local time), each written out as it happens, so that a run that crashes
-// or is killed leaves everything up to that moment. Units on several threads write to
-// it at once; a lock of its own keeps their lines whole.
+// (milliseconds, local time, the moment it happened), each written out as soon as the
+// disk takes it, so that a run that crashes or is killed leaves everything up to that
+// moment. Units on several threads write to it at once; a lock of its own keeps their
+// lines whole and in order, and a writer of its own (output_writer.h) does the writing,
+// so that a slow share holds back no unit.
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include "output_writer.h"
 
 namespace cvm6 {
 
@@ -23,16 +27,17 @@ class CFlashLog {
   void Write(const std::string& port, const std::string& text);
   void Write(const std::string& text) { Write(std::string(), text); }
   // The last lines before the program ends at once (a second Ctrl-C), from a thread that
-  // must not hang on a unit stuck in the middle of a write: it waits for the log's lock
-  // at most half a second, and writes nothing without it. The file is closed.
+  // must not hang on a disk that does not take them: they are queued after the others,
+  // and it waits at most half a second for them all to be written.
   void WriteLast(const std::string& text);
 
  private:
-  explicit CFlashLog(std::FILE* file) : m_file(file) {}
+  explicit CFlashLog(std::FILE* file);
   std::string Lines(const std::string& port, const std::string& text) const;
 
   std::mutex m_lock;
   std::FILE* m_file;
+  std::unique_ptr<COutputWriter> m_writer;  // ends (everything written) before the file closes
 };
 
 }  // namespace cvm6

@@ -1,6 +1,7 @@
 #include "flash_options.h"
 
 #include <CLI/CLI.hpp>
+#include <cctype>
 #include <cstdio>
 #include <set>
 #include <utility>
@@ -17,11 +18,24 @@ constexpr const char* kDescription =
     "The image is --image, else the first found of cvm6.ini in the current folder, Y:\\cvm6\\cvm6.ini,\n"
     "Y:\\CVM6\\cvm6.H01..H14, the image built into this program.";
 
+// "--yes", "-y": an option, never a value (no port, file or number begins with "-").
+bool LooksLikeOption(const std::string& word) { return word.size() > 1 && word[0] == '-'; }
+
 // A value that is missing or is the next option reads as a slip, not as a port named "--yes".
 std::string NotAnOption(const std::string& value) {
   if (value.empty()) return "needs a value";
-  if (value.rfind("--", 0) == 0) return "needs a value, not the option " + value;
+  if (LooksLikeOption(value)) return "needs a value, not the option " + value;
   return "";
+}
+
+// 64 hexadecimal digits, either case: the digest as --dry-run prints it, lower case.
+std::string Sha256Text(const std::string& value) {
+  std::string digest;
+  for (const char c : value) {
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return "";
+    digest += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return digest.size() == 64 ? digest : "";
 }
 
 int Refuse(const std::string& why) {
@@ -35,19 +49,19 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
   // An option that takes a value, given last or followed by another option, is a slip:
   // said in the technician's words before the parser would name it in its own.
   const std::pair<const char*, const char*> valued[] = {
-      {"--port", "a port name"}, {"--image", "a file"}, {"--base", "an address"}, {"--log", "a file"},
-      {"--max-damaged", "a number"}};
+      {"--port", "a port name"}, {"-p", "a port name"},    {"--image", "a file"},
+      {"-i", "a file"},          {"--base", "an address"}, {"--log", "a file"},
+      {"--max-damaged", "a number"}, {"--expect-sha256", "a SHA-256 digest"}};
   for (int i = 1; i < argc; ++i)
     for (const auto& [name, what] : valued)
-      if (std::string(argv[i]) == name &&
-          (i + 1 >= argc || argv[i + 1][0] == '\0' || std::string(argv[i + 1]).rfind("--", 0) == 0))
+      if (std::string(argv[i]) == name && (i + 1 >= argc || argv[i + 1][0] == '\0' || LooksLikeOption(argv[i + 1])))
         return {std::nullopt, Refuse(std::string(name) + " needs " + what)};
 
   FlashOptions o;
   CLI::App app{kDescription, "cvm6-flash"};
   app.get_formatter()->column_width(26);
   std::string base;
-  app.add_option("--port", o.ports,
+  app.add_option("-p,--port", o.ports,
                  "COM1..COM4 (the first four serial ports) or a device path; give it once per unit\n"
                  "to update several units at once")
       ->type_name("NAME")
@@ -59,14 +73,14 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
                "run against the built-in model of the unit on a pseudo-terminal and end with its\n"
                "verdict on the flash contents; options of cvm6-sim shape the unit (--baud N,\n"
                "--write-ms N, faults)");
-  app.add_option("--image", o.image,
+  app.add_option("-i,--image", o.image,
                  "the image to write: a list file (its names relative to its own folder) or\n"
                  "a single Intel HEX file; no question is asked before it is written")
       ->type_name("PATH")
       ->check(NotAnOption);
   app.add_option("--base", base, "where a single hex file is read: hexadecimal as in the list file (default 0)")
       ->type_name("N");
-  app.add_flag("--dry-run", o.dryRun,
+  app.add_flag("-n,--dry-run", o.dryRun,
                "open no port: load the image as an update would and show where it came from, its\n"
                "bytes, blocks, address ranges and SHA-256");
   app.add_option("--log", o.logPath,
@@ -77,7 +91,17 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
   app.add_flag("--json", o.json,
                "print one JSON object with the image and every unit's result on standard output at\n"
                "the end; everything else goes to standard error");
-  app.add_flag("--yes", o.yes,
+  app.add_flag("--events", o.events,
+               "print one JSON object per line on standard output as the run goes (run-started,\n"
+               "unit-found, unit-identified, erase-begun, progress, link-lost, link-back, unit-done,\n"
+               "run-ended; docs/events.md); everything else goes to standard error");
+  std::string expectSha256;
+  app.add_option("--expect-sha256", expectSha256,
+                 "refuse the image (status 6, before any port opens) unless its SHA-256, as --dry-run\n"
+                 "prints it, is HEX")
+      ->type_name("HEX")
+      ->check(NotAnOption);
+  app.add_flag("-y,--yes", o.yes,
                "write the synthetic test image without asking (see --version); the question is\n"
                "asked on the terminal, and without one the answer is No");
   app.add_option("--max-damaged", o.maxDamaged,
@@ -85,7 +109,7 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
                  "status 9, complete on a noisy line (default 0)")
       ->type_name("N")
       ->check(CLI::NonNegativeNumber);
-  app.add_flag("--trace", o.trace, "print every message sent (SND), received (RCV) or dropped (DEL)");
+  app.add_flag("-v,--trace", o.trace, "print every message sent (SND), received (RCV) or dropped (DEL)");
   app.add_flag("--list-ports", o.listPorts, "list the serial ports this system has");
   app.add_flag("--version", o.version, "program version and which firmware image is embedded");
   app.allow_extras();
@@ -105,6 +129,10 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
     o.simulatorArgs = extras;
   }
   if (o.version || o.listPorts) return {o, kDone};
+  if (!expectSha256.empty() && (o.expectSha256 = Sha256Text(expectSha256)).empty())
+    return {std::nullopt, Refuse("--expect-sha256 needs the 64 hexadecimal digits of a SHA-256, not '" +
+                                 expectSha256 + "'")};
+  if (o.events && o.json) return {std::nullopt, Refuse("--events and --json both write standard output: give one")};
   if (!base.empty() && o.image.empty()) return {std::nullopt, Refuse("--base goes with --image, a single hex file")};
   if (!base.empty()) {
     // A base at or above 0x100000 would end a list file; the unit's flash lies below it.

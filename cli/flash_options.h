@@ -18,6 +18,8 @@ struct FlashOptions {
   bool dryRun = false;
   std::string logPath;
   bool json = false;
+  bool events = false;        // --events: one JSON line per event on standard output
+  std::string expectSha256;   // --expect-sha256, lower case; empty: any image
   bool yes = false;
   bool trace = false;
   bool listPorts = false;

@@ -4,9 +4,11 @@
 #include <cstdio>
 #include <exception>
 
+#include "event_stream.h"
 #include "exit_status.h"
 #include "flash_log.h"
 #include "platform/failure.h"
+#include "update/block_plan.h"
 #include "update/control_ids.h"
 
 namespace cvm6 {
@@ -23,6 +25,8 @@ CFlashUnit::CFlashUnit(std::size_t index, const std::string& port, const UnitSha
       m_dialog(m_host, shared.simulator, shared.image, shared.report),
       m_maxDamaged(shared.maxDamaged) {
   m_outcome.port = port;
+  m_index = index;
+  m_host.SetEvents(shared.events, shared.image ? CountBlocks(*shared.image) : 0);
   if (shared.trace)
     m_dialog.SetTraceSink([this](const std::string& line) {
       std::string text = line;
@@ -55,6 +59,9 @@ void CFlashUnit::Run() {
       std::snprintf(data, sizeof data, "device data: type 0x%02X, firmware version %.3f, address %u",
                     m_dialog.DeviceType(), m_dialog.FirmwareVersion(), m_dialog.DeviceAddress());
       m_host.Log(data);
+      if (CEventStream* events = m_host.Events())
+        events->UnitIdentified(m_index, m_outcome.port, m_dialog.DeviceType(), m_dialog.FirmwareVersion(),
+                               m_dialog.DeviceAddress());
     }
     if (m_host.Result() == 0 && !m_host.IsControlEnabled(IDC_CONNECT) && m_host.IsControlEnabled(IDC_UPDATE)) {
       // Asking for an update is choosing the device: a unit of another type is then
@@ -102,6 +109,7 @@ void CFlashUnit::Run() {
   }
   m_outcome.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   Fill(status, result);
+  if (CEventStream* events = m_host.Events()) events->UnitDone(m_index, m_outcome);
   m_ended = true;
   m_host.Ended(m_outcome.result);
   m_host.Log("unit ended: " + m_outcome.result + ", exit status " + std::to_string(status));

@@ -24,6 +24,7 @@ struct UnitShared {
   bool trace = false;
   CFlashSimulator* simulator = nullptr;  // --simulate: its one unit's line
   std::uint32_t maxDamaged = 0;          // --max-damaged
+  CEventStream* events = nullptr;        // --events
 };
 
 class CFlashUnit {
@@ -54,6 +55,7 @@ class CFlashUnit {
   CFlashDialog m_dialog;
   UnitOutcome m_outcome;
   std::uint32_t m_maxDamaged;
+  std::size_t m_index = 0;
   std::atomic<bool> m_ended{false};  // m_outcome is whole
   std::thread m_thread;
 };

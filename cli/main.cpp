@@ -1,5 +1,6 @@
 // cvm6-flash: the updater's connect / identify / update procedure from a terminal, for
 // one unit or several at once.
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -7,6 +8,7 @@
 #include <vector>
 
 #include "console_io.h"
+#include "event_stream.h"
 #include "exit_status.h"
 #include "flash_log.h"
 #include "flash_options.h"
@@ -26,6 +28,10 @@
 
 namespace cvm6 {
 namespace {
+
+// How long the last words of a second Ctrl-C wait for the event stream to take its last
+// line: a station that does not read must not keep the program.
+constexpr std::chrono::milliseconds kLastWordsWait{500};
 
 void PrintLines(std::FILE* out, const std::string& text) {
   std::fprintf(out, "%s\n", text.c_str());
@@ -63,8 +69,11 @@ int Run(int argc, char** argv) {
       std::printf("%s%s%s\n", info.path.c_str(), info.description.empty() ? "" : "  ", info.description.c_str());
     return kDone;
   }
-  // With --json standard output carries the result alone.
-  std::FILE* out = options.json ? stderr : stdout;
+  // With --json standard output carries the result alone, with --events the events.
+  std::FILE* out = options.json || options.events ? stderr : stdout;
+  const std::string started = UtcTimeText();
+  std::unique_ptr<CEventStream> events;
+  if (options.events) events = std::make_unique<CEventStream>(stdout, options.simulate ? 1 : options.ports.size());
 
   std::unique_ptr<CFlashLog> log;
   if (!options.logPath.empty()) {
@@ -72,6 +81,7 @@ int Run(int argc, char** argv) {
     log = CFlashLog::Open(options.logPath, error);
     if (!log) {
       std::fprintf(stderr, "cvm6-flash: cannot open the log %s: %s\n", options.logPath.c_str(), error.c_str());
+      if (events) events->RunEnded(kUsage);
       return kUsage;
     }
     std::string command = "cvm6-flash";
@@ -90,9 +100,14 @@ int Run(int argc, char** argv) {
     }
     WriteErrorNow(states);
     if (log) log->WriteLast(states + "run interrupted again: exit status 130");
+    if (events) events->RunEnded(kInterrupted, kLastWordsWait);
   });
   auto finish = [&](int status, std::vector<UnitOutcome> units, const ImageFacts& facts) {
-    if (options.json) std::printf("%s\n", JsonResult(facts, units, status).c_str());
+    if (options.json) std::printf("%s\n", JsonResult(facts, units, status, started).c_str());
+    if (events) {
+      events->RunStarted(&facts);  // a run refused before its image was described
+      events->RunEnded(status);
+    }
     if (log)
       log->Write(InterruptRequested()
                      ? std::string("run interrupted (") + kInterruptCauses + "): exit status " + std::to_string(status)
@@ -130,6 +145,7 @@ int Run(int argc, char** argv) {
     return finish(kUsage, {}, ImageFacts{report.SourceText()});
   }
   const ImageFacts facts = DescribeImage(*image, report);
+  if (events) events->RunStarted(&facts);
   PrintLines(out, ImageSummaryText(facts, *image, options.dryRun));
   if (log) {
     if (facts.refused)
@@ -144,6 +160,14 @@ int Run(int argc, char** argv) {
     const std::string why = !report.Usable() ? report.RefusalText() : CUpdaterDlg::kNoImageText;
     std::fprintf(stderr, "%s\n", why.c_str());
     if (log) log->Write("no image: " + why);
+    return finish(kNoImage, {}, facts);
+  }
+  // A line station pins the released image: any other is refused before a port opens.
+  if (!options.expectSha256.empty() && facts.sha256 != options.expectSha256) {
+    const std::string why = "The firmware image is not the expected one:\nexpected SHA-256 " + options.expectSha256 +
+                            "\nthe image's SHA-256 " + facts.sha256 + "\nNothing was written to the device.";
+    std::fprintf(stderr, "%s\n", why.c_str());
+    if (log) log->Write("image refused: " + why);
     return finish(kNoImage, {}, facts);
   }
   if (options.dryRun) return finish(kDone, {}, facts);
@@ -164,8 +188,8 @@ int Run(int argc, char** argv) {
   {
     CUnitBoard board(out, options.ports, IsLiveTerminal(out, options.ports.size() > 1));
     CTerminalQuestion question(board, options.yes);
-    const UnitShared shared{board,         question,        log.get(), image, report, options.trace,
-                            simulator.get(), options.maxDamaged};
+    const UnitShared shared{board,           question,           log.get(),   image, report, options.trace,
+                            simulator.get(), options.maxDamaged, events.get()};
     std::vector<std::unique_ptr<CFlashUnit>> units;
     for (std::size_t i = 0; i < options.ports.size(); ++i)
       units.push_back(std::make_unique<CFlashUnit>(i, options.ports[i], shared));
@@ -176,11 +200,12 @@ int Run(int argc, char** argv) {
       });
       // A second interrupt ends the program at once, wherever the units are; it still
       // says for each whether its erase had begun, and the log says so too.
-      CLastWords lastWords([&units, &log] {
+      CLastWords lastWords([&units, &log, &events] {
         std::string state;
         for (const auto& unit : units) state += unit->StateNow() + "\n";
         WriteErrorNow(state);
         if (log) log->WriteLast(state + "run interrupted again: exit status 130");
+        if (events) events->RunEnded(kInterrupted, kLastWordsWait);
       });
       for (auto& unit : units) unit->Start();
       for (auto& unit : units) unit->Join();

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "image/image_digest.h"
+#include "platform/version.h"
 #include "image/image_ranges.h"
 #include "update/block_plan.h"
 
@@ -104,8 +105,11 @@ std::string SummaryLine(const UnitOutcome& unit) {
          std::to_string(unit.framesDamagedFromUnit) + " from it, " + seconds;
 }
 
-std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& units, int exitStatus) {
+std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& units, int exitStatus,
+                       const std::string& started) {
   nlohmann::json result;
+  result["version"] = kProgramVersion;
+  result["started"] = started.empty() ? nlohmann::json(nullptr) : nlohmann::json(started);
   nlohmann::json& image = result["image"];
   image["source"] = facts.source;
   image["refused"] = facts.refused;

@@ -40,8 +40,10 @@ std::string SummaryTable(const std::vector<UnitOutcome>& units);
 // erase begun, 11.8 s".
 std::string SummaryLine(const UnitOutcome& unit);
 
-// {"image": {...}, "units": [...], "exit_status": N}, on one line.
-std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& units, int exitStatus);
+// {"version": "1.0.0", "started": "2026-12-09T03:41:07.123Z", "image": {...}, "units": [...],
+// "exit_status": N}, on one line. `started`: the run's start (UTC), null when "".
+std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& units, int exitStatus,
+                       const std::string& started = "");
 
 // 0 when every unit succeeded. Else a unit left with its flash incomplete (its erase had
 // begun and it did not finish) decides before any other, so that a script never reads

@@ -34,12 +34,27 @@ CUnitBoard::CUnitBoard(std::FILE* out, std::vector<std::string> ports, bool term
   for (auto& port : ports) m_rows.push_back(Row{std::move(port), "Waiting"});
 }
 
-void CUnitBoard::Put(std::FILE* stream, const char* text) {
-  if (!std::ferror(stream)) std::fputs(text, stream);
+void CUnitBoard::Put(std::FILE* stream, const std::string& text) {
+  if (!m_batch.empty() && m_batch.back().stream == stream)
+    m_batch.back().text += text;
+  else
+    m_batch.push_back({stream, text});
 }
 
-void CUnitBoard::Flush(std::FILE* stream) {
-  if (!std::ferror(stream)) std::fflush(stream);
+void CUnitBoard::Send() {
+  for (Piece& piece : m_batch) m_writer.Write(piece.stream, std::move(piece.text));
+  m_batch.clear();
+}
+
+void CUnitBoard::Redraw() {
+  Send();
+  Erase();
+  std::string head = m_batch.empty() ? "" : std::move(m_batch.front().text);
+  m_batch.clear();
+  Draw();
+  std::string body = m_batch.empty() ? "" : std::move(m_batch.front().text);
+  m_batch.clear();
+  m_writer.Progress(m_out, 0, std::move(head), std::move(body));
 }
 
 void CUnitBoard::Print(std::size_t unit, const std::string& text, bool error) {
@@ -51,6 +66,7 @@ void CUnitBoard::Print(std::size_t unit, const std::string& text, bool error) {
   Erase();
   Emit(unit, text, error);
   Draw();
+  Send();
 }
 
 void CUnitBoard::Emit(std::size_t unit, const std::string& text, bool error) {
@@ -58,9 +74,10 @@ void CUnitBoard::Emit(std::size_t unit, const std::string& text, bool error) {
   if (m_lineOpen) {
     Put(m_out, "\n");
     m_lineOpen = false;
+    m_lineLength = 0;
   }
   if (!Several()) {
-    Put(stream, (text + "\n").c_str());
+    Put(stream, text + "\n");
   } else {
     // Every line of a message carries its port: lines of other units may come between.
     std::size_t begin = 0;
@@ -68,12 +85,10 @@ void CUnitBoard::Emit(std::size_t unit, const std::string& text, bool error) {
       std::size_t end = text.find('\n', begin);
       if (end == std::string::npos) end = text.size();
       if (end > begin)  // a blank line with a port in front only pulls the units' lines apart
-        Put(stream, ("[" + m_rows[unit].port + "] " + text.substr(begin, end - begin) + "\n").c_str());
+        Put(stream, "[" + m_rows[unit].port + "] " + text.substr(begin, end - begin) + "\n");
       begin = end + 1;
     }
   }
-  Flush(stream);
-  if (stream != m_out) Flush(m_out);
 }
 
 void CUnitBoard::Status(std::size_t unit, const std::string& text, bool printLine) {
@@ -82,15 +97,13 @@ void CUnitBoard::Status(std::size_t unit, const std::string& text, bool printLin
   std::lock_guard<std::mutex> guard(m_lock);
   m_rows[unit].status = line;
   if (Live()) {
-    if (!m_paused) {
-      Erase();
-      Draw();
-    }
+    if (!m_paused) Redraw();
   } else if (!printLine) {
   } else if (m_paused) {
     m_held.push_back({unit, line, false});
   } else {
     Emit(unit, line, false);
+    Send();
   }
 }
 
@@ -105,8 +118,7 @@ void CUnitBoard::Progress(std::size_t unit, std::uint32_t sent, std::uint32_t to
     if (!Live()) return;
     const auto now = std::chrono::steady_clock::now();
     if (now - m_lastDraw < kRedrawInterval && sent != total) return;
-    Erase();
-    Draw();
+    Redraw();
     return;
   }
   // One unit: the progress line is rewritten in place until its pass ends. On a narrow
@@ -137,12 +149,11 @@ void CUnitBoard::Progress(std::size_t unit, std::uint32_t sent, std::uint32_t to
     const std::size_t keep = row.status.size() > over ? row.status.size() - over : 0;
     line = Cut(row.status.substr(0, keep) + line.substr(row.status.size()), columns);
   }
-  // A shorter line than the last one covers what is left of it.
-  const std::size_t drawn = line.size();
+  // A shorter line than the longest since the line opened covers what is left of it:
+  // the one on the screen may be any of them, the lines between merged away.
   if (m_lineOpen && m_lineLength > line.size()) line.append(m_lineLength - line.size(), ' ');
-  m_lineLength = drawn;
-  Put(m_out, ("\r" + line).c_str());
-  Flush(m_out);
+  m_lineLength = std::max(m_lineLength, line.size());
+  m_writer.Progress(m_out, 0, "", "\r" + line);
   m_lineOpen = true;
 }
 
@@ -150,8 +161,9 @@ void CUnitBoard::EndProgress(std::size_t) {
   std::lock_guard<std::mutex> guard(m_lock);
   if (!m_lineOpen) return;
   Put(m_out, "\n");
-  Flush(m_out);
+  Send();
   m_lineOpen = false;
+  m_lineLength = 0;
 }
 
 void CUnitBoard::Ended(std::size_t unit, const std::string& result) {
@@ -160,21 +172,24 @@ void CUnitBoard::Ended(std::size_t unit, const std::string& result) {
   row.status = result;
   row.rate = 0;
   row.ended = true;
-  if (Live() && !m_paused) {
-    Erase();
-    Draw();
-  }
+  if (Live() && !m_paused) Redraw();
 }
 
 void CUnitBoard::Pause() {
-  std::lock_guard<std::mutex> guard(m_lock);
-  if (m_lineOpen) {
-    Put(m_out, "\n");
-    m_lineOpen = false;
+  {
+    std::lock_guard<std::mutex> guard(m_lock);
+    if (m_lineOpen) {
+      Put(m_out, "\n");
+      m_lineOpen = false;
+      m_lineLength = 0;
+    }
+    Erase();
+    Send();
+    m_paused = true;
   }
-  Erase();
-  Flush(m_out);
-  m_paused = true;
+  // The question must come after all that was on its way to the screen; the other units
+  // go on meanwhile (their lines are held).
+  m_writer.Drain();
 }
 
 void CUnitBoard::Resume() {
@@ -183,10 +198,11 @@ void CUnitBoard::Resume() {
   for (const Held& held : m_held) Emit(held.unit, held.text, held.error);
   m_held.clear();
   Draw();
+  Send();
 }
 
 void CUnitBoard::Close() {
-  std::lock_guard<std::mutex> guard(m_lock);
+  std::unique_lock<std::mutex> guard(m_lock);
   m_paused = false;
   for (const Held& held : m_held) Emit(held.unit, held.text, held.error);
   m_held.clear();
@@ -200,7 +216,9 @@ void CUnitBoard::Close() {
   }
   m_drawn = 0;  // the last picture stays; what follows goes below it
   m_closed = true;
-  Flush(m_out);
+  Send();
+  guard.unlock();
+  m_writer.Drain();  // what follows is written by the caller itself
 }
 
 void CUnitBoard::Erase() {
@@ -214,10 +232,9 @@ void CUnitBoard::Erase() {
 
 void CUnitBoard::Draw() {
   if (!Live() || m_paused) return;
-  for (const Row& row : m_rows) Put(m_out, ("\x1b[2K" + RowText(row) + "\n").c_str());
+  for (const Row& row : m_rows) Put(m_out, "\x1b[2K" + RowText(row) + "\n");
   m_drawn = static_cast<int>(m_rows.size());
   m_lastDraw = std::chrono::steady_clock::now();
-  Flush(m_out);
 }
 
 std::string CUnitBoard::RowText(const Row& row) const {

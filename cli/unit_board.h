@@ -7,13 +7,17 @@
 //
 // Threading rule: each unit's thread calls in with its own index; one lock of the board's
 // own keeps lines whole and the live lines in order. Nothing here waits for anything but
-// that lock and the terminal's write; output that fails (a closed pipe) is given up.
+// that lock: the text goes to a writer of the board's own (output_writer.h), so a paused
+// terminal holds back no unit; redraws of the live lines waiting meanwhile are merged.
+// Output that fails (a closed pipe) is given up.
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "output_writer.h"
 
 namespace cvm6 {
 
@@ -40,8 +44,11 @@ class CUnitBoard {
   // meanwhile follows once it is answered.
   void Pause();
   void Resume();
-  // Every unit has ended: the live lines are drawn a last time and left as they are.
+  // Every unit has ended: the live lines are drawn a last time and left as they are, and
+  // everything is written (a paused terminal is waited for).
   void Close();
+  // Returns once everything queued so far is on its way to the stream.
+  void WaitWritten() { m_writer.Drain(); }
 
   bool Several() const { return m_rows.size() > 1; }
 
@@ -57,8 +64,12 @@ class CUnitBoard {
   void Emit(std::size_t unit, const std::string& text, bool error);  // under the lock
   // Output that nobody takes any more (a closed pipe, a terminal that hung up) is given
   // up: the write failed once, and the units must not pay for it again.
-  static void Put(std::FILE* stream, const char* text);
-  static void Flush(std::FILE* stream);
+  void Put(std::FILE* stream, const std::string& text);
+  // Under the lock, at the end of each call: what it composed goes to the writer, kept.
+  void Send();
+  // Erases and draws the live lines as one redraw, which a later one may replace while
+  // both still wait.
+  void Redraw();
   void Erase();
   void Draw();
   std::string RowText(const Row& row) const;
@@ -69,7 +80,7 @@ class CUnitBoard {
   std::vector<Row> m_rows;
   int m_drawn = 0;          // live lines on the screen below the scrolled output
   bool m_lineOpen = false;  // one unit: its progress line waits for its end
-  std::size_t m_lineLength = 0;  // the text of that line as last drawn
+  std::size_t m_lineLength = 0;  // the longest text of that line drawn since it opened
   bool m_paused = false;
   bool m_closed = false;
   struct Held {
@@ -79,6 +90,12 @@ class CUnitBoard {
   };
   std::vector<Held> m_held;
   std::chrono::steady_clock::time_point m_lastDraw{};
+  struct Piece {
+    std::FILE* stream;
+    std::string text;
+  };
+  std::vector<Piece> m_batch;  // what the running call has composed
+  COutputWriter m_writer;      // last: its thread ends before the rest goes
 };
 
 }  // namespace cvm6

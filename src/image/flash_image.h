@@ -19,6 +19,23 @@ class CByteStream;
 // Shows a text on the window's status line and brings the window up to date at once.
 using StatusSink = std::function<void(const std::string&)>;
 
+// The unit's flash address space: twenty address bits, sixteen 64 KiB banks (the firmware
+// fills fourteen of them).
+inline constexpr std::uint32_t kFlashEnd = 0x100000;
+
+// How a text's extended address records (types 2 and 4) are taken.
+enum class HexAddressing {
+  // The unit's own texts, one 64 KiB bank each, placed by their base alone: an extended
+  // address other than 0 would move records where this updater does not put them, and
+  // refuses the text.
+  kBank,
+  // One file for the whole flash, as object-copy tools and IDEs write it: an extended
+  // linear (type 4) or segment (type 2) address places every data record after it, and a
+  // byte that lands at kFlashEnd or above refuses the text. Read at a base other than 0,
+  // an extended address other than 0 refuses it: which of the two was meant?
+  kWholeFlash,
+};
+
 class CFlashImage {
  public:
   CFlashImage();
@@ -44,10 +61,12 @@ class CFlashImage {
   // Reads Intel HEX records from `stream`, adding `base` to every record address. True
   // when an end-of-file record with a correct checksum was read. Bytes of records read
   // before a fault stay stored. `fault`, when given, says why it was false and where.
-  bool ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fault = nullptr);
+  bool ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fault = nullptr,
+               HexAddressing addressing = HexAddressing::kBank);
   // ReadHex on a disk file; `path` may be a Windows path ("Y:\CVM6\cvm6.H01"). False when
   // the file cannot be opened. A read error on the open file throws CImageReadError.
-  bool LoadHexFile(const std::string& path, std::uint32_t base, HexFault* fault = nullptr);
+  bool LoadHexFile(const std::string& path, std::uint32_t base, HexFault* fault = nullptr,
+                   HexAddressing addressing = HexAddressing::kBank);
   // ReadHex on the embedded "Binary" resource `id`, read in place. False when there is none.
   bool LoadHexResource(std::uint16_t id, std::uint32_t base, HexFault* fault = nullptr);
   // Fills a new image from the first source found: the list file cvm6.ini (current
@@ -56,7 +75,8 @@ class CFlashImage {
   ImageLoadReport LoadFirmwareImage(const StatusSink& status);
   // Fills a new image from the one file a technician chose instead: a list file, whose
   // relative names are taken from its own folder (see ResolveListEntry), or, when its
-  // first character that is not blank is ":", a single Intel HEX text read at `base`.
+  // first character that is not blank is ":", a single Intel HEX text read at `base`, as a
+  // whole flash (HexAddressing::kWholeFlash).
   // A file that cannot be opened is noted in the report as a fault.
   ImageLoadReport LoadImageFile(const std::string& path, std::uint32_t base, const StatusSink& status);
 

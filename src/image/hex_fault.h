@@ -1,6 +1,7 @@
 #pragma once
 // Why a firmware text could not be read whole, and where. The reader fills one in beside
 // its true/false result; what it stores and where it stops do not depend on it.
+#include <cstdint>
 #include <string>
 
 namespace cvm6 {
@@ -25,11 +26,15 @@ struct HexFault {
     kListTextAfterBase,
     kListNameTooLong,
     kListControlByte,  // detail: the byte; the file is no list file
+    // A file for the whole flash (HexAddressing::kWholeFlash):
+    kBeyondFlash,        // a byte placed at kFlashEnd or above (address: where)
+    kExtendedWithBase,   // an extended address other than 0 in a file read at a base (address: the base)
   };
   Kind kind = kNone;
   unsigned line = 0;  // line of the record at fault, counting from 1; 0 where there is none
   unsigned recordType = 0;  // for kUnplaceable
   std::string detail = {};  // for the list file's kinds and kReadError
+  std::uint32_t address = 0;  // for kBeyondFlash and kExtendedWithBase
 
   // "line 12: wrong checksum", "no end-of-file record", ...
   std::string Describe() const;

@@ -1,5 +1,6 @@
 #include "image/hex_reader.h"
 
+#include <algorithm>
 #include <array>
 #include <memory>
 
@@ -125,7 +126,7 @@ HexFault::Kind FaultOf(std::uint8_t code) {
 
 }  // namespace
 
-bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fault) {
+bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fault, HexAddressing addressing) {
   // The line of the record being read: line ends come between records, where the scan
   // for ":" sees them anyway, so counting them costs nothing inside the records.
   unsigned line = 1;
@@ -136,6 +137,11 @@ bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fau
   // A UTF-8 byte order mark, as some editors write, may come first.
   static constexpr std::uint8_t kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
   std::size_t markMatched = 0;
+  // A whole flash's extended address: added to every record's offset, which within a
+  // segment (type 2) wraps at 64 KiB as the format has it.
+  std::uint32_t extended = 0;
+  bool segmented = false;
+  const bool wholeFlash = addressing == HexAddressing::kWholeFlash;
   for (;;) {
     // Everything up to the next ":" is skipped: blank lines, notes, other record formats;
     // but not a record that lost its colon.
@@ -169,12 +175,19 @@ bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fau
     const bool data = type <= kEndOfFileRecord;
     std::uint32_t value = 0;
     // No wrap at 64 KiB: a record running past offset 0xFFFF goes on into the next bank.
-    std::uint32_t address = base + (std::uint32_t{upper} << 8 | lower);
+    const std::uint32_t offset = std::uint32_t{upper} << 8 | lower;
     for (unsigned i = 0; i < count; ++i) {
       std::uint8_t byte = 0;
       if (const std::uint8_t code = NextByte(stream, byte); code != kHexByteRead) return fail(FaultOf(code), line);
       if (data) {
-        SetByte(address++, byte);
+        // In 64 bits: the top of a linear address does not wrap to the bottom of the flash.
+        const std::uint64_t at = std::uint64_t{base} + extended + (segmented ? (offset + i) & 0xFFFF : offset + i);
+        if (wholeFlash && at >= kFlashEnd) {
+          const auto shown = static_cast<std::uint32_t>(std::min<std::uint64_t>(at, 0xFFFFFFFF));
+          if (fault) *fault = HexFault{HexFault::kBeyondFlash, line, 0, {}, shown};
+          return false;
+        }
+        SetByte(static_cast<std::uint32_t>(at), byte);
       } else {
         value = value << 8 | byte;
       }
@@ -187,7 +200,14 @@ bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fau
       if (fault) *fault = HexFault{};
       return true;
     }
-    if (!data && !Placeable(type, count, value)) {
+    if (!data && wholeFlash && (type == 2 || type == 4) && count == 2) {
+      if (value != 0 && base != 0) {
+        if (fault) *fault = HexFault{HexFault::kExtendedWithBase, line, type, {}, base};
+        return false;
+      }
+      extended = type == 4 ? value << 16 : value << 4;
+      segmented = type == 2;
+    } else if (!data && !Placeable(type, count, value)) {
       if (fault) *fault = HexFault{HexFault::kUnplaceable, line, type};
       return false;
     }
@@ -205,13 +225,14 @@ bool CFlashImage::ReadHex(CByteStream& stream, std::uint32_t base, HexFault* fau
   }
 }
 
-bool CFlashImage::LoadHexFile(const std::string& path, std::uint32_t base, HexFault* fault) {
+bool CFlashImage::LoadHexFile(const std::string& path, std::uint32_t base, HexFault* fault,
+                              HexAddressing addressing) {
   const auto stream = CDiskFileStream::Open(path);
   if (!stream) {
     if (fault) *fault = HexFault{IsDirectory(path) ? HexFault::kIsADirectory : HexFault::kCannotOpen, 0};
     return false;
   }
-  return ReadHex(*stream, base, fault);
+  return ReadHex(*stream, base, fault, addressing);
 }
 
 bool CFlashImage::LoadHexResource(std::uint16_t id, std::uint32_t base, HexFault* fault) {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "image/flash_image.h"
 #include "image/list_file.h"
 
 namespace cvm6 {
@@ -47,6 +48,22 @@ std::string HexFault::Reason() const {
       what = "the name in " + Quoted(detail) + " is longer than " + std::to_string(kMaxListName) + " characters";
       break;
     case kListControlByte: what = "a control byte (" + detail + "): this is not a list file"; break;
+    case kBeyondFlash: {
+      char text[96];
+      std::snprintf(text, sizeof text, "a byte at 0x%05lX, beyond the unit's flash (which ends at 0x%05lX)",
+                    static_cast<unsigned long>(address), static_cast<unsigned long>(kFlashEnd - 1));
+      what = text;
+      break;
+    }
+    case kExtendedWithBase: {
+      char text[160];
+      std::snprintf(text, sizeof text,
+                    "an extended address record (type %u) in a file read at base 0X%05lX: its records place "
+                    "themselves; read it at base 0",
+                    recordType, static_cast<unsigned long>(address));
+      what = text;
+      break;
+    }
   }
   return what;
 }

@@ -117,7 +117,7 @@ ImageLoadReport CFlashImage::LoadImageFile(const std::string& path, std::uint32_
     report.source = ImageSource::kHexFile;
     report.base = base;
     HexFault fault;
-    if (!LoadHexFile(path, base, &fault)) report.faults.push_back({path, fault});
+    if (!LoadHexFile(path, base, &fault, HexAddressing::kWholeFlash)) report.faults.push_back({path, fault});
     return report;
   }
   report.source = ImageSource::kListFile;

@@ -58,6 +58,7 @@ void CUpdaterDlg::OnConnect() {
       MessageBoxPrompt(IDP_CANNOT_CONNECT, MsgIcon::Stop);
       return;
     }
+    OnDeviceFound();
     m_result = IdentifyDevice() ? UpdateResult::kConnected : UpdateResult::kNotIdentified;
     UpdateData(true);
     if (m_deviceChoice != 0) EnableControl(IDC_UPDATE, true);

@@ -224,6 +224,7 @@ bool CUpdaterDlg::StartDownload(std::uint8_t target) {
   const auto send = [this, target] { return SendStartFlashDownload(target, m_deviceAddress, kNoAddress, true); };
   m_eraseRequested = SendUntilTaken(send);
   if (!m_eraseRequested) return false;  // refused: the unit is gone, no reply can come
+  OnEraseRequested();
   const std::uint32_t deadline = TimeGetTime() + m_limits.startEndMs;
   // The unit erases once more for a second request: it is made only once, before any block.
   AwaitReply(m_startReplied, deadline, [this, &send] {

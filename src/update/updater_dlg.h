@@ -81,6 +81,10 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // The port opened but failed its set-up (not a serial line, line settings refused).
   // The window reports it as the communication error it is; hosts may say more.
   virtual void OnPortUnusable(const CFailure& failure);
+  // The unit announced itself (before its device data are asked for); the erase request
+  // was taken. Hooks for a host that reports the run as it goes; the window has none.
+  virtual void OnDeviceFound() {}
+  virtual void OnEraseRequested() {}
   // Progress of the block pass, for hosts that show more than the bars.
   virtual void OnBlockWritten(std::uint32_t /*bytesSent*/, std::uint32_t /*totalBytes*/) {}
   // The port Connect opens by `name`: the system's serial port at 57600 baud without

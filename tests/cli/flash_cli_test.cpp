@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -81,6 +82,9 @@ enum class Action {
   kSigtermWhileWriting,
   kSigintTwiceWhileWriting,
   kCloseStdoutWhileWriting,
+  // Standard output (a pipe that holds little) is not read until the log in the run's
+  // folder says that every unit (one per -p) ended done.
+  kHoldStdoutUntilEveryUnitIsDone,
 };
 
 std::string ReadText(const std::filesystem::path& path);
@@ -96,6 +100,7 @@ FlashRun RunFlash(const std::vector<std::string>& args, const std::string& cwd, 
   Terminal terminal;
   int outPipe[2], errPipe[2];
   if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+  if (action == Action::kHoldStdoutUntilEveryUnitIsDone) fcntl(outPipe[1], F_SETPIPE_SZ, 4096);
   std::vector<std::string> all{CVM6_FLASH_PATH};
   all.insert(all.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -130,7 +135,8 @@ FlashRun RunFlash(const std::vector<std::string>& args, const std::string& cwd, 
   bool acted = false, outOpen = true, errOpen = true, interruptedOnce = false;
   const auto deadline = start + milliseconds(Scaled(60000));
   while (outOpen || errOpen) {
-    pollfd fds[3] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errPipe[0], POLLIN, 0}, {terminal.MasterFd(), POLLIN, 0}};
+    const bool holding = action == Action::kHoldStdoutUntilEveryUnitIsDone && !acted;
+    pollfd fds[3] = {{outOpen && !holding ? outPipe[0] : -1, POLLIN, 0}, {errPipe[0], POLLIN, 0}, {terminal.MasterFd(), POLLIN, 0}};
     poll(fds, 3, 20);
     char buffer[4096];
     std::string* sinks[3] = {&run.out, &run.err, &run.terminal};
@@ -172,6 +178,13 @@ FlashRun RunFlash(const std::vector<std::string>& args, const std::string& cwd, 
             acted = true;
           }
           break;
+        case Action::kHoldStdoutUntilEveryUnitIsDone: {
+          const std::string log = ReadText(std::filesystem::path(cwd) / "run.log");
+          const std::regex done("unit ended: done");
+          acted = std::distance(std::sregex_iterator(log.begin(), log.end(), done), std::sregex_iterator()) ==
+                  std::count(args.begin(), args.end(), "-p");
+          break;
+        }
         case Action::kCloseStdoutWhileWriting:
           if (run.out.find("Updating Digital Board.") != std::string::npos) {
             close(outPipe[0]);
@@ -571,6 +584,31 @@ TEST_P(FourUnits, EachEndsOnItsOwnAndTheRunSaysSo) {
 INSTANTIATE_TEST_SUITE_P(AtOnce, FourUnits, ::testing::Values(false, true),
                          [](const auto& row) { return row.param ? "OneUnplugged" : "AllDone"; });
 
+// Standard output a pipe that nobody reads (and that holds little): every line of four
+// units with --trace waits in it, yet each update runs to its end, as the log shows,
+// before the pipe is read at all. Then every line comes, the run ends done, and each
+// unit's lines stand in the order they happened.
+TEST(SeveralUnits, AnUnreadPipeOnStandardOutputHoldsBackNoUnit) {
+  ScratchDir cwd;
+  std::vector<std::unique_ptr<SimProcess>> units;
+  std::vector<std::string> args{"-i", WriteBankZero(cwd), "--log", "run.log", "-v"};
+  for (int i = 0; i < 4; ++i) {
+    units.push_back(std::make_unique<SimProcess>(std::vector<std::string>{"--erase-ms", "0", "--updates", "1"}));
+    args.insert(args.end(), {"-p", units.back()->Port()});
+  }
+  const FlashRun run = RunFlash(args, cwd.path().string(), Tty::kNone, Action::kHoldStdoutUntilEveryUnitIsDone);
+  EXPECT_EQ(run.status, 0) << run.err << ReadText(cwd.path() / "run.log");
+  EXPECT_GT(run.out.size(), 4096u * 4);  // far more than the pipe held
+  const std::string& text = run.out;
+  for (const auto& unit : units) {
+    const std::string port = "[" + unit->Port() + "] ";
+    const auto erasing = text.find(port + "Erasing Digital Board Memory.\n");
+    EXPECT_LT(erasing, text.rfind(port + "RCV: MSG_SYSTEM_DID_WRITE_FLASH")) << port;
+    EXPECT_LT(text.rfind(port + "RCV: MSG_SYSTEM_DID_WRITE_FLASH"), text.find(port + "Update Complete!\n")) << port;
+  }
+  EXPECT_TRUE(std::regex_search(text, std::regex("\nPort +Device +Firmware +Result.*\n(.*done.*\n){4}\n?$"))) << text;
+}
+
 // Ctrl-C stops every unit at once, and each says whether its erase had begun: one was
 // writing its blocks (slowly enough that no machine finishes them first), the other
 // never heard its unit announce itself and was still waiting: had its wait run out
@@ -614,6 +652,54 @@ TEST(FlashCliDryRun, AHexFileAtABaseIsTheImageOfAListFileWithThatEntry) {
   EXPECT_EQ(fromHex["source"], "hex file fw.hex at base 0X1A000");
   EXPECT_EQ(fromList["source"], "list file lists/one.ini");
   EXPECT_NE(fromHex["sha256"], DryRun(cwd, {"--image", "fw.hex"})["sha256"]);  // the base counts
+}
+
+// A pinned image: the digest of the dry run lets it through (in either case), any other
+// refuses it before a port opens, with both digests said.
+TEST(FlashCliDryRun, AnImageOtherThanTheExpectedOneIsRefusedBeforeAnyPortOpens) {
+  ScratchDir cwd;
+  SmallImage(cwd);
+  const std::string digest = DryRun(cwd, {})["sha256"];
+  std::string upper = digest;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  DryRun(cwd, {"--expect-sha256", upper});
+  std::string other = digest;
+  other[10] = other[10] == '0' ? '1' : '0';
+  const FlashRun run = RunFlash({"--expect-sha256", other, "-p", "/dev/cvm6-no-such-port", "--log", "run.log"},
+                                cwd.path().string(), Tty::kNone, Action::kNothing);
+  EXPECT_EQ(run.status, 6) << run.err;
+  EXPECT_NE(run.err.find("expected SHA-256 " + other + "\nthe image's SHA-256 " + digest +
+                         "\nNothing was written to the device."),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(run.err.find("no such port"), std::string::npos) << run.err;
+  EXPECT_NE(ReadText(cwd.path() / "run.log").find("image refused: The firmware image is not the expected one"),
+            std::string::npos);
+}
+
+// A whole flash in one file, as object-copy tools write it: each of the fourteen banks
+// after an extended linear (even banks) or segment (odd banks) address record, the data
+// lines as the embedded texts have them. Read at base 0 it is the embedded image.
+TEST(FlashCliDryRun, AWholeFlashInOneHexFileIsTheImageOfTheFourteenTexts) {
+  ScratchDir cwd;
+  EnvGuard noDriveY("CVM6_DRIVE_Y", std::nullopt);
+  std::string whole;
+  for (int bank = 0; bank < 14; ++bank) {
+    const auto text = FindBinaryResource(static_cast<std::uint16_t>(160 + bank));
+    ASSERT_TRUE(text);
+    whole += bank % 2 ? HexRecord(0, 2, std::string{static_cast<char>(bank << 4), '\0'})
+                      : HexRecord(0, 4, std::string{'\0', static_cast<char>(bank)});
+    std::stringstream lines(std::string(text->begin(), text->end()));
+    for (std::string line; std::getline(lines, line);)
+      if (line.rfind(":00000001", 0) != 0) whole += line + "\n";
+  }
+  cwd.Write("whole.hex", whole + kEndRecord);
+  const auto fromOneFile = DryRun(cwd, {"-i", "whole.hex"});
+  const auto embedded = DryRun(cwd, {});
+  EXPECT_EQ(embedded["source"], "embedded image");
+  EXPECT_EQ(fromOneFile["source"], "hex file whole.hex at base 0X00000");
+  EXPECT_EQ(fromOneFile["bytes"], 617256);
+  EXPECT_EQ(fromOneFile["sha256"], embedded["sha256"]);
 }
 
 // A base of 100000 ends the list as it always has; the dry run and the log say where.

@@ -22,6 +22,7 @@
 #include "console_io.h"
 #include "exit_status.h"
 #include "interrupt_wakes.h"
+#include "output_writer.h"
 #include "flash_log.h"
 #include "flash_options.h"
 #include "image/flash_image.h"
@@ -120,6 +121,22 @@ const OptionCase kOptionCases[] = {
        EXPECT_TRUE(o.json && o.trace && o.yes);
        EXPECT_FALSE(o.dryRun || o.simulate);
      }},
+    {"ShortOptionsOfEveryFlasher",
+     {"-p", "COM1", "-i", "fw.hex", "-n", "-v", "-y", "-p", "COM2"},
+     0,
+     [](const FlashOptions& o) {
+       EXPECT_EQ(o.ports, (std::vector<std::string>{"COM1", "COM2"}));
+       EXPECT_EQ(o.image, "fw.hex");
+       EXPECT_TRUE(o.dryRun && o.trace && o.yes);
+     }},
+    {"AShortOptionIsNoPortName", {"-p", "-y"}, 1, nullptr},
+    {"ExpectedDigestIsKeptInLowerCase",
+     {"-n", "--expect-sha256", std::string(32, 'A') + std::string(32, 'f')},
+     0,
+     [](const FlashOptions& o) { EXPECT_EQ(o.expectSha256, std::string(32, 'a') + std::string(32, 'f')); }},
+    {"ExpectedDigestOfTheWrongLengthIsRefused", {"-n", "--expect-sha256", std::string(63, 'a')}, 1, nullptr},
+    {"ExpectedDigestThatIsNotHexIsRefused", {"-n", "--expect-sha256", std::string(63, 'a') + "g"}, 1, nullptr},
+    {"EventsAndJsonBothWantStandardOutput", {"-n", "--events", "--json"}, 1, nullptr},
 };
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, FlashOptionsTable, ::testing::ValuesIn(kOptionCases),
@@ -208,8 +225,9 @@ TEST(RunOutcome, JsonCarriesTheImageAndEveryUnit) {
   const ImageFacts facts{"hex file fw.hex at base 0X00000", 54911, 244, std::string(64, 'a')};
   auto units = FourUnits();
   units[0].port = "/dev/tty\xff";  // not UTF-8: replaced, never an exception
-  const auto json = nlohmann::json::parse(JsonResult(facts, units, 5));
+  const auto json = nlohmann::json::parse(JsonResult(facts, units, 5, "2026-12-09T03:41:07.123Z"));
   EXPECT_EQ(json["exit_status"], 5);
+  EXPECT_TRUE(json["started"] == "2026-12-09T03:41:07.123Z" && json["version"] == CVM6_VERSION);
   EXPECT_EQ(json["image"]["source"], facts.source);
   EXPECT_EQ(json["image"]["bytes"], 54911);
   EXPECT_EQ(json["image"]["blocks"], 244);
@@ -369,7 +387,7 @@ TEST(UnitBoard, AUnitThatEndedShowsItsResultOnItsLiveLineAtOnce) {
   board.Progress(0, 1000, 1000, 2048);
   board.Progress(1, 250, 1000, 2048);
   board.Ended(1, "download failed (port lost)");
-  std::fflush(out);
+  board.WaitWritten();
   const auto screen = Screen(ReadFile(path));
   ASSERT_EQ(screen.size(), 2u);
   EXPECT_EQ(screen[1], "COM2  download failed (port lost)      [#####...............]  25%");
@@ -379,6 +397,39 @@ TEST(UnitBoard, AUnitThatEndedShowsItsResultOnItsLiveLineAtOnce) {
 }
 
 #ifndef _WIN32
+// A stream nobody reads holds back no writer's caller: while the first chunk waits for
+// the reader, each scope's newest progress replaces its older one still waiting, and
+// every kept chunk is written, in order, once the reader comes.
+TEST(OutputWriter, ACallerNeverWaitsForTheReaderAndOnlyProgressIsMerged) {
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  std::FILE* stream = fdopen(fds[1], "w");
+  ASSERT_TRUE(stream);
+  const std::string big(1 << 20, 'x');  // far more than a pipe holds: the writer waits in it
+  std::string all;
+  {
+    COutputWriter writer;
+    writer.Write(stream, big);
+    for (int i = 1; i <= 1000; ++i) writer.Progress(stream, 0, "<", "p" + std::to_string(i) + "\n");
+    writer.Write(stream, "k1\n");
+    for (int i = 1; i <= 100; ++i) writer.Progress(stream, 0, "<", "q" + std::to_string(i) + "\n");
+    writer.Progress(stream, 1, "", "r1\n");  // another unit: no barrier to the first
+    writer.Progress(stream, 0, "<", "q101\n");
+    writer.Progress(stream, 1, "", "r2\n");
+    EXPECT_FALSE(writer.Drain(std::chrono::milliseconds(0)));  // nothing read yet
+    EXPECT_EQ(writer.Merged(), 999u + 100u + 1u);
+    std::thread reader([&] {
+      char buffer[65536];
+      for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;) all.append(buffer, static_cast<std::size_t>(n));
+    });
+    EXPECT_TRUE(writer.Drain());
+    std::fclose(stream);  // the reader sees the end
+    reader.join();
+  }
+  close(fds[0]);
+  EXPECT_EQ(all, big + "<p1000\nk1\n<q101\nr2\n");
+}
+
 // A second interrupt ends the program at once, after the last words: where each unit
 // stands, on standard error and as the log's last lines, and the log closed.
 TEST(SecondInterrupt, SaysWhereEachUnitStandsAndClosesTheLogBeforeItEnds) {

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
 # manpage_options.sh PROGRAM PAGE: passes when the options named in the OPTIONS section of
-# the manual page PAGE are exactly those that PROGRAM --help names.
+# the manual page PAGE are exactly those that PROGRAM --help names, long and short.
 set -euo pipefail
 program=$1 page=$2
-options() { grep -oE -- '--[a-z][a-z0-9-]*' | sort -u; }
+options() {
+  tee >(grep -oE -- '--[a-z][a-z0-9-]*') >(grep -oE -- '(^|[ ,(])-[a-zA-Z]([ ,]|$)' | tr -d ' ,(') >/dev/null | sort -u
+}
 from_help=$("$program" --help | options)
 from_page=$(sed -n '/^\.SH OPTIONS/,/^\.SH /p' "$page" | sed 's/\\-/-/g' | options)
 if [ "$from_help" != "$from_page" ]; then

@@ -84,6 +84,7 @@ struct TextCase {
   bool result;
   Bytes stored;
   HexFault fault = {};  // why it read false, and on which line
+  HexAddressing addressing = HexAddressing::kBank;
 };
 
 class ReadHexText : public ::testing::TestWithParam<TextCase> {};
@@ -93,12 +94,13 @@ TEST_P(ReadHexText, StoresAndReports) {
   CFlashImage image;
   auto stream = StreamOf(c.text);
   HexFault fault{HexFault::kCannotOpen, 99};
-  EXPECT_EQ(image.ReadHex(stream, c.base, &fault), c.result);
+  EXPECT_EQ(image.ReadHex(stream, c.base, &fault, c.addressing), c.result);
   EXPECT_EQ(StoredBytes(image), c.stored);
   EXPECT_EQ(image.GetCount(), c.stored.size());
   EXPECT_EQ(fault.kind, c.fault.kind);
   EXPECT_EQ(fault.line, c.fault.line);
   EXPECT_EQ(fault.recordType, c.fault.recordType);
+  EXPECT_EQ(fault.address, c.fault.address);
 }
 
 const Bytes kWorked = {{0x20030, 0x02}, {0x20031, 0x33}, {0x20032, 0x7A}};
@@ -190,7 +192,30 @@ INSTANTIATE_TEST_SUITE_P(
                  false, {}, {HexFault::kLostColon, 1}},
         TextCase{"RecordRunsIntoTheNextBank", CrossingText(), 0x30000, true, Crossing()},
         TextCase{"AddressWrapsAtTheTop", HexRecord(0xFFFF, 0, "\x11\x22") + kEndRecord, 0xFFFF0000, true,
-                 {{0xFFFFFFFF, 0x11}, {0x00000000, 0x22}}}),
+                 {{0xFFFFFFFF, 0x11}, {0x00000000, 0x22}}},
+        // One file for the whole flash: its extended addresses place the records after
+        // them, linear ones running on past 64 KiB, segment ones wrapping within theirs.
+        TextCase{"LinearAddressMovesTheRecordsAfterIt",
+                 HexRecord(0, 4, std::string("\x00\x02", 2)) + ":0300300002337A1E\r\n" +
+                     HexRecord(0, 4, std::string(2, '\0')) + HexRecord(0xFFFF, 0, "\x44\x55") + kEndRecord,
+                 0, true, {{0x20030, 0x02}, {0x20031, 0x33}, {0x20032, 0x7A}, {0xFFFF, 0x44}, {0x10000, 0x55}},
+                 {}, HexAddressing::kWholeFlash},
+        TextCase{"SegmentAddressWrapsWithinItsSegment",
+                 HexRecord(0, 2, std::string("\x10\x00", 2)) + HexRecord(0xFFFF, 0, "\x44\x55") +
+                     HexRecord(0, 2, std::string("\x20\x03", 2)) + HexRecord(0x0000, 0, "\x66") + kEndRecord,
+                 0, true, {{0x1FFFF, 0x44}, {0x10000, 0x55}, {0x20030, 0x66}}, {}, HexAddressing::kWholeFlash},
+        TextCase{"AByteBeyondTheFlashIsRefused",
+                 HexRecord(0, 4, std::string("\x00\x0F", 2)) + HexRecord(0xFFFF, 0, "\x44\x55") + kEndRecord, 0,
+                 false, {{0xFFFFF, 0x44}}, {HexFault::kBeyondFlash, 2, 0, {}, 0x100000}, HexAddressing::kWholeFlash},
+        TextCase{"TheTopOfALinearAddressDoesNotWrapToTheBottom",
+                 HexRecord(0, 4, "\xFF\xFF") + HexRecord(0xFFFF, 0, "\x44\x55") + kEndRecord, 0, false, {},
+                 {HexFault::kBeyondFlash, 2, 0, {}, 0xFFFFFFFF}, HexAddressing::kWholeFlash},
+        TextCase{"AnExtendedAddressAtABaseIsRefused",
+                 HexRecord(0, 4, std::string("\x00\x01", 2)) + ":0300300002337A1E\r\n" + kEndRecord, 0x10000,
+                 false, {}, {HexFault::kExtendedWithBase, 1, 4, {}, 0x10000}, HexAddressing::kWholeFlash},
+        TextCase{"AZeroExtendedAddressAtABaseMovesNothing",
+                 HexRecord(0, 2, std::string(2, '\0')) + ":0300300002337A1E\r\n" + kEndRecord, 0x20000, true,
+                 kWorked, {}, HexAddressing::kWholeFlash}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST(ReadHex, StopsRightAfterTheEndRecord) {
