@@ -23,9 +23,9 @@ Bytes Pattern(std::size_t size) {
 
 class LinePortTest : public ::testing::Test {
  protected:
-  void Open(const LineFaults& faults) {
+  void Open(const LineFaults& faults, std::uint32_t latencyMs = 0) {
     ASSERT_TRUE(master.m_opened) << master.ErrorText();
-    line = std::make_unique<CLinePort>(master, 0, faults);
+    line = std::make_unique<CLinePort>(master, 0, faults, latencyMs);
     slave = std::make_unique<SlaveEnd>(master.SlavePath());
     ASSERT_TRUE(slave->IsOpen());
   }
@@ -231,6 +231,32 @@ TEST_F(LinePortTest, ClosingTheMasterIsAHangUpForTheHostAndEndsTheModelsTransfer
   master.Close();
   reader.join();
   EXPECT_THROW(line->Write("x", 1, 0), CFailure);
+}
+
+// The host's adapter with a latency timer: a lone byte waits, 62 waiting go at once, and
+// what is left over waits for its own time.
+TEST_F(LinePortTest, TheAdapterHoldsWhatItReceivedUntil62AreWaiting) {
+  Open({}, 600000);  // far longer than the test: nothing comes through on the timer
+  const Bytes ack{0xA5};  // the unit's acknowledgement
+  line->Write(ack.data(), 1, 0);
+  EXPECT_TRUE(slave->Read(1, 100).empty());
+  const Bytes more = Pattern(70);
+  line->Write(more.data(), 70, 0);
+  Bytes packet = ack;
+  packet.insert(packet.end(), more.begin(), more.begin() + 61);
+  EXPECT_EQ(slave->Read(62, Scaled(2000)), packet);
+  EXPECT_TRUE(slave->Read(1, 100).empty());  // the other 9 wait
+}
+
+TEST_F(LinePortTest, TheAdapterHandsOnALoneByteWhenItsLatencyHasPassed) {
+  Open({}, 40);
+  const Bytes ack{0xA5};  // the unit's acknowledgement
+  const auto written = std::chrono::steady_clock::now();
+  line->Write(ack.data(), 1, 0);
+  std::vector<std::chrono::steady_clock::time_point> at;
+  EXPECT_EQ(slave->Read(1, Scaled(2000), &at), ack);
+  ASSERT_EQ(at.size(), 1u);
+  EXPECT_GE(at[0] - written, std::chrono::milliseconds(40));
 }
 
 }  // namespace
