@@ -743,40 +743,26 @@ TEST(FlashCliLog, AnInterruptedRunsLogEndsWithTheInterrupt) {
       << lines.back();
 }
 
-// The adapter's latency: the simulated adapter holds the unit's bytes 40 ms (the median's
-// floor is then well above 4 ms, however loaded the machine), and the run says what it
-// cost and what to do; on a pseudo-terminal there is no setting to name. Without a
-// latency the figures are there too, and the advice only when its median says so.
+// An adapter holding bytes 40 ms (far above 4 ms, on any machine) is measured and explained.
 TEST(FlashCliLatency, ASlowAdapterIsMeasuredAndExplained) {
-  for (const char* latency : {"40", "0"}) {
-    SCOPED_TRACE(std::string("--latency-ms ") + latency);
+  for (const std::string latency : {"40", "0"}) {
     ScratchDir cwd;
     SmallImage(cwd);
     const FlashRun run = RunFlash({"--simulate", "--baud", "57600", "--erase-ms", "0", "--write-ms", "0",
-                                   "--latency-ms", latency, "--json"},
-                                  cwd.path().string(), Tty::kNone, Action::kNothing);
-    SCOPED_TRACE("stdout:\n" + run.out + "\nstderr:\n" + run.err);
+                                   "--latency-ms", latency, "--json"}, cwd.path().string(), Tty::kNone, Action::kNothing);
+    SCOPED_TRACE("--latency-ms " + latency + "\nstderr:\n" + run.err);
     ASSERT_EQ(run.status, 0);
     const auto unit = ParseResult(run)["units"][0];
-    EXPECT_GE(unit["acks_timed"].get<int>(), 9);  // the start request, the 9 blocks, the end request
-    const double median = unit["ack_extra_ms_median"].get<double>();
-    EXPECT_GE(unit["ack_extra_ms_total"].get<double>(), median);
-    EXPECT_TRUE(std::regex_search(run.err, std::regex("(^|\n)Adapter latency: [0-9]+\\.[0-9] ms a block beyond the "
-                                                      "line's own time \\(median of [0-9]+ acknowledgements\\)")));
-    const bool slow = std::string(latency) == "40";
-    if (slow) {
-      EXPECT_GE(median, 15.0);
-    }
-    // The advice goes with the median, whatever the machine made of the 0 ms run.
+    // 9 blocks, start and end; a 0xA5 may count with the next command's, a resend not at all.
+    EXPECT_TRUE(unit["acks_timed"] >= 9 && unit["acks_timed"] <= 12) << unit["acks_timed"];
+    const double median = unit["ack_extra_ms_median"];
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("Adapter latency: [0-9.]+ ms a block beyond the line's own "
+                                                      "time \\(median of [0-9]+ acknowledgements\\), [0-9.]+ s in all")));
+    EXPECT_TRUE(latency == "0" || median >= 15.0) << median;
     EXPECT_EQ(unit["latency_advice"].is_string(), median > 4.0);
-    if (!unit["latency_advice"].is_string()) continue;
-    const std::string advice = unit["latency_advice"];
-    EXPECT_TRUE(std::regex_search(advice, std::regex("^The adapter held the unit's acknowledgements back: [0-9]+ ms "
-                                                     "a block, which made this update [0-9.]+ s longer than the "
-                                                     "line needs\\. The driver of /dev/pts/[0-9]+ shows no latency "
-                                                     "setting")))
-        << advice;
-    EXPECT_NE(run.err.find(advice + "\n"), std::string::npos);
+    const std::string advice = unit["latency_advice"].is_string() ? unit["latency_advice"] : "";
+    EXPECT_TRUE(advice.empty() || std::regex_search(run.err, std::regex("\nThe adapter held the unit's acknowledgements "
+                                                    "back: .* The driver of /dev/pts/[0-9]+ shows no latency setting")));
   }
 }
 

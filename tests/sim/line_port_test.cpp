@@ -233,30 +233,18 @@ TEST_F(LinePortTest, ClosingTheMasterIsAHangUpForTheHostAndEndsTheModelsTransfer
   EXPECT_THROW(line->Write("x", 1, 0), CFailure);
 }
 
-// The host's adapter with a latency timer: a lone byte waits, 62 waiting go at once, and
-// what is left over waits for its own time.
-TEST_F(LinePortTest, TheAdapterHoldsWhatItReceivedUntil62AreWaiting) {
-  Open({}, 600000);  // far longer than the test: nothing comes through on the timer
-  const Bytes ack{0xA5};  // the unit's acknowledgement
-  line->Write(ack.data(), 1, 0);
-  EXPECT_TRUE(slave->Read(1, 100).empty());
-  const Bytes more = Pattern(70);
-  line->Write(more.data(), 70, 0);
-  Bytes packet = ack;
-  packet.insert(packet.end(), more.begin(), more.begin() + 61);
-  EXPECT_EQ(slave->Read(62, Scaled(2000)), packet);
-  EXPECT_TRUE(slave->Read(1, 100).empty());  // the other 9 wait
-}
-
-TEST_F(LinePortTest, TheAdapterHandsOnALoneByteWhenItsLatencyHasPassed) {
-  Open({}, 40);
-  const Bytes ack{0xA5};  // the unit's acknowledgement
+// The host's adapter with a latency timer: 62 waiting go at once, the rest waits its time.
+TEST_F(LinePortTest, TheAdapterHoldsWhatItReceivedForItsLatencyUnless62AreWaiting) {
+  const std::uint32_t latencyMs = static_cast<std::uint32_t>(Scaled(500));  // the writes come well within it
+  Open({}, latencyMs);
+  const Bytes sent = Pattern(71);
   const auto written = std::chrono::steady_clock::now();
-  line->Write(ack.data(), 1, 0);
+  line->Write(sent.data(), 1, 0);  // a lone byte, as the unit's 0xA5 is
+  line->Write(sent.data() + 1, 70, 0);
   std::vector<std::chrono::steady_clock::time_point> at;
-  EXPECT_EQ(slave->Read(1, Scaled(2000), &at), ack);
-  ASSERT_EQ(at.size(), 1u);
-  EXPECT_GE(at[0] - written, std::chrono::milliseconds(40));
+  ASSERT_EQ(slave->Read(71, Scaled(5000), &at), sent);
+  EXPECT_EQ(at[61], at[0]);                                            // one packet, at once
+  EXPECT_GE(at[62] - written, std::chrono::milliseconds(latencyMs));  // the other 9 waited
 }
 
 }  // namespace

@@ -158,7 +158,6 @@ TEST(SimOptions, BadCommandLinesAreRefusedWithAReason) {
            {"--bad-control-byte", "0xA5"},
            {"--bad-control-byte", "0x10"},
            {"--baud", "0"},
-           {"--latency-ms", "1001"},
            {"--address", "3", "--updater-address", "3"},
            {"--block-count-offset", "1x"}}) {
     SimOptions options;
