@@ -10,6 +10,7 @@
 #include "platform/failure.h"
 #include "update/block_plan.h"
 #include "update/control_ids.h"
+#include "update/latency_advice.h"
 
 namespace cvm6 {
 namespace {
@@ -74,6 +75,7 @@ void CFlashUnit::Run() {
     m_host.FinishLine();
     status = ExitStatusFor(m_dialog.Result());
     result = ResultName(m_dialog.Result());
+    ReportAckTiming();
     if (status == kDone && NoisyLine()) {
       status = kNoisyLine;
       result = "complete on a noisy line";
@@ -142,6 +144,15 @@ bool CFlashUnit::NoisyLine() {
   return true;
 }
 
+void CFlashUnit::ReportAckTiming() {
+  const CAckTiming& timing = m_dialog.LastAckTiming();
+  const std::string figures = AckTimingText(timing);
+  if (figures.empty()) return;
+  m_host.Say(figures);
+  const std::string advice = SlowAdapterAdvice(timing, m_dialog.LastAdapterLatency());
+  if (!advice.empty()) m_host.Say(advice, true);
+}
+
 std::string CFlashUnit::StateNow() const {
   const std::string port = "[" + m_outcome.port + "] ";
   if (m_ended) return port + m_outcome.result + ", exit status " + std::to_string(m_outcome.exitStatus);
@@ -157,6 +168,11 @@ void CFlashUnit::Fill(int exitStatus, const std::string& result) {
   m_outcome.rideThroughs = m_host.RideThroughs();
   m_outcome.framesDamagedToUnit = m_dialog.LastLineDamage().toUnit;
   m_outcome.framesDamagedFromUnit = m_dialog.LastLineDamage().fromUnit;
+  const CAckTiming& timing = m_dialog.LastAckTiming();
+  m_outcome.acksTimed = static_cast<std::uint32_t>(timing.Count());
+  m_outcome.ackExtraMsMedian = timing.MedianExtraMs();
+  m_outcome.ackExtraMsTotal = timing.TotalExtraMs();
+  m_outcome.latencyAdvice = SlowAdapterAdvice(timing, m_dialog.LastAdapterLatency());
   if (m_dialog.Identified()) {
     m_outcome.deviceType = m_dialog.DeviceType();
     m_outcome.firmwareVersion = m_dialog.FirmwareVersion();

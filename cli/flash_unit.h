@@ -50,6 +50,9 @@ class CFlashUnit {
   // After a complete update: the line's damage, said when the unit refused more frames
   // than allowed (status 9).
   bool NoisyLine();
+  // After a download: what the acknowledgements' round trips cost beyond the line, and
+  // what to do about a slow adapter.
+  void ReportAckTiming();
 
   CConsoleHost m_host;
   CFlashDialog m_dialog;

@@ -142,6 +142,15 @@ std::string JsonResult(const ImageFacts& facts, const std::vector<UnitOutcome>& 
     entry["links_ridden_through"] = unit.rideThroughs;
     entry["frames_damaged_to_unit"] = unit.framesDamagedToUnit;
     entry["frames_damaged_from_unit"] = unit.framesDamagedFromUnit;
+    // Milliseconds to the microsecond; null when no acknowledgement of a download was timed.
+    const auto ms = [&unit](double value) {
+      return unit.acksTimed == 0 ? nlohmann::json(nullptr)
+                                 : nlohmann::json(static_cast<double>(static_cast<long long>(value * 1000 + 0.5)) / 1000);
+    };
+    entry["acks_timed"] = unit.acksTimed;
+    entry["ack_extra_ms_median"] = ms(unit.ackExtraMsMedian);
+    entry["ack_extra_ms_total"] = ms(unit.ackExtraMsTotal);
+    entry["latency_advice"] = unit.latencyAdvice.empty() ? nlohmann::json(nullptr) : nlohmann::json(unit.latencyAdvice);
     result["units"].push_back(entry);
   }
   result["exit_status"] = exitStatus;

@@ -21,6 +21,11 @@ struct UnitOutcome {
   bool eraseBegun = false;  // the erase request went out: the flash is not as it was
   std::uint32_t framesDamagedToUnit = 0;    // frames the unit refused as damaged
   std::uint32_t framesDamagedFromUnit = 0;  // frames from the unit we found damaged
+  // The download's acknowledgements whose round trip was timed, and the time they took
+  // beyond the line's own (CAckTiming), in ms; what to do when they were slow, else "".
+  std::uint32_t acksTimed = 0;
+  double ackExtraMsMedian = 0, ackExtraMsTotal = 0;
+  std::string latencyAdvice;
 };
 
 }  // namespace cvm6

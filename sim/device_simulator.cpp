@@ -35,7 +35,8 @@ bool CDeviceSimulator::Start() {
   m_unitLine = CUnitLine::Open(m_error);
   if (!m_unitLine) return false;
   m_path = m_unitLine->HostName();
-  m_line = std::make_unique<CLinePort>(m_unitLine->UnitEnd(), m_config.baud, m_config.faults.line);
+  m_line = std::make_unique<CLinePort>(m_unitLine->UnitEnd(), m_config.baud, m_config.faults.line,
+                                       m_config.adapterLatencyMs);
   m_link = std::make_unique<CUnitLink>(m_config.link, [this](FramePtr request) { Answer(std::move(request)); });
   m_stop = false;
   m_link->Start(m_line.get());

@@ -36,6 +36,7 @@ struct SimulatorConfig {
   DeviceIdentity identity;
   FaultPlan faults;
   std::uint32_t baud = 0;  // 0: bytes take no time on the wire
+  std::uint32_t adapterLatencyMs = 0;  // the host's adapter holds what it receives this long
   LinkLimits link;         // the model's own link limits (the unit's are the defaults;
                            // frameGapMs is not used, see CUnitLink)
 };

@@ -18,15 +18,67 @@ std::chrono::steady_clock::duration ByteTime(std::uint32_t baud) {
 
 }  // namespace
 
-CLinePort::CLinePort(CSerialPort& inner, std::uint32_t baud, const LineFaults& faults)
+CLinePort::CLinePort(CSerialPort& inner, std::uint32_t baud, const LineFaults& faults, std::uint32_t latencyMs)
     : m_inner(inner),
       m_baud(baud),
       m_byteTime(ByteTime(baud)),
       m_faults(faults),
       m_toHostRandom(faults.seed),
       m_garbageRandom(faults.seed ^ 0x5bd1e995u),
-      m_fromHostRandom(faults.seed ^ 0x9E3779B9u) {
+      m_fromHostRandom(faults.seed ^ 0x9E3779B9u),
+      m_latency(std::chrono::milliseconds(latencyMs)) {
   m_opened = inner.IsOpen();
+  if (latencyMs != 0) m_adapterThread = std::thread(&CLinePort::AdapterThread, this);
+}
+
+CLinePort::~CLinePort() {
+  if (!m_adapterThread.joinable()) return;
+  {
+    std::lock_guard<std::mutex> guard(m_adapterLock);
+    m_adapterStop = true;
+  }
+  m_adapterChanged.notify_one();
+  m_adapterThread.join();
+}
+
+void CLinePort::Deliver(const std::uint8_t* bytes, std::size_t count) {
+  if (m_latency == Clock::duration::zero()) {
+    m_inner.Write(bytes, static_cast<std::uint32_t>(count), 0);
+    return;
+  }
+  std::lock_guard<std::mutex> guard(m_adapterLock);
+  if (m_held.empty()) {
+    m_heldSince = Clock::now();
+    m_adapterChanged.notify_one();
+  }
+  m_held.insert(m_held.end(), bytes, bytes + count);
+  // A full packet goes at once; what is left over starts a hold of its own.
+  while (m_held.size() >= kAdapterPacket) {
+    m_inner.Write(m_held.data(), static_cast<std::uint32_t>(kAdapterPacket), 0);
+    m_held.erase(m_held.begin(), m_held.begin() + kAdapterPacket);
+    m_heldSince = Clock::now();
+  }
+}
+
+void CLinePort::AdapterThread() {
+  std::unique_lock<std::mutex> lock(m_adapterLock);
+  while (!m_adapterStop) {
+    if (m_held.empty()) {
+      m_adapterChanged.wait(lock);
+      continue;
+    }
+    const auto due = m_heldSince + m_latency;
+    if (Clock::now() < due) {
+      m_adapterChanged.wait_until(lock, due);
+      continue;
+    }
+    try {
+      m_inner.Write(m_held.data(), static_cast<std::uint32_t>(m_held.size()), 0);
+    } catch (const CFailure&) {
+      // The line was unplugged: what the adapter held is gone with it.
+    }
+    m_held.clear();
+  }
 }
 
 // When the next byte may start on the wire. A byte that turns up within a few byte
@@ -165,7 +217,7 @@ void CLinePort::Write(const void* buffer, std::uint32_t length, std::uint32_t /*
 void CLinePort::PacedWrite(const std::uint8_t* bytes, std::size_t count) {
   if (count == 0) return;
   if (m_byteTime == Clock::duration::zero()) {
-    m_inner.Write(bytes, static_cast<std::uint32_t>(count), 0);
+    Deliver(bytes, count);
     return;
   }
   // Byte i leaves the far end of the wire at start + (i + 1) byte times; everything due
@@ -177,7 +229,7 @@ void CLinePort::PacedWrite(const std::uint8_t* bytes, std::size_t count) {
     std::size_t due = static_cast<std::size_t>(elapsed / m_byteTime);
     if (due > count) due = count;
     if (due > sent) {
-      m_inner.Write(bytes + sent, static_cast<std::uint32_t>(due - sent), 0);
+      Deliver(bytes + sent, due - sent);
       sent = due;
     } else {
       std::this_thread::sleep_until(start + m_byteTime * static_cast<long>(sent + 1));

@@ -9,15 +9,22 @@
 // absolute time, so rounding in sleeps never adds up; read bytes are handed on no faster
 // than they could have crossed the wire.
 //
+// The host's adapter: with a latency of N ms, what reaches the host's end of the wire is
+// held, as a USB adapter's latency timer holds it, until kAdapterPacket bytes are waiting
+// (then they go at once, one USB packet's worth) or the oldest of them has waited N ms.
+// A lone 0xA5 therefore reaches the updater N ms late.
+//
 // Threading: one reader and one writer thread, as for any port; the fault switches the
 // model flips (Silence, InjectControl) may come from a third.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
 #include <optional>
 #include <random>
+#include <thread>
 #include <vector>
 
 #include "port/serial_port.h"
@@ -41,8 +48,13 @@ struct LineCounters {
 
 class CLinePort : public CSerialPort {
  public:
-  // `inner` must outlive this port. baud 0: no time on the wire.
-  CLinePort(CSerialPort& inner, std::uint32_t baud, const LineFaults& faults);
+  // The data bytes of one USB packet of the common adapters (64 less 2 status bytes).
+  static constexpr std::size_t kAdapterPacket = 62;
+
+  // `inner` must outlive this port. baud 0: no time on the wire. latencyMs 0: the host's
+  // adapter hands every byte on at once.
+  CLinePort(CSerialPort& inner, std::uint32_t baud, const LineFaults& faults, std::uint32_t latencyMs = 0);
+  ~CLinePort() override;
 
   bool Close() override { return m_inner.Close(); }
   bool IsOpen() override { return m_inner.IsOpen(); }
@@ -86,6 +98,9 @@ class CLinePort : public CSerialPort {
   using Clock = std::chrono::steady_clock;
   Clock::time_point LineFreeAt(Clock::time_point lineFree, Clock::time_point now) const;
   void PacedWrite(const std::uint8_t* bytes, std::size_t count);
+  // Bytes that have crossed the wire toward the host, into the host's adapter.
+  void Deliver(const std::uint8_t* bytes, std::size_t count);
+  void AdapterThread();  // hands on what the adapter held for its latency
   bool Chance(std::mt19937& generator, double rate);
 
   CSerialPort& m_inner;
@@ -113,6 +128,16 @@ class CLinePort : public CSerialPort {
   std::mt19937 m_fromHostRandom;
   Clock::time_point m_rxLineFree{};
   CWireWatch m_fromHostWatch;
+
+  // The host's adapter, with a latency: what it holds, since when, under m_adapterLock
+  // (which also keeps its writes to `inner` in order).
+  const Clock::duration m_latency;
+  std::mutex m_adapterLock;
+  std::condition_variable m_adapterChanged;
+  std::vector<std::uint8_t> m_held;
+  Clock::time_point m_heldSince{};
+  bool m_adapterStop = false;
+  std::thread m_adapterThread;
 };
 
 }  // namespace cvm6

@@ -33,6 +33,9 @@ The unit:
   --write-ms MS             time to program one block before replying (default 2)
   --baud N                  line-speed model: every byte takes 10/N s each way (default:
                             no model, bytes take no time)
+  --latency-ms N            the updater's adapter holds the bytes it receives up to N ms
+                            unless 62 are waiting, as a USB adapter's latency timer does
+                            (default 0: handed on at once)
 
 Faults (all off by default; random ones are repeatable for a given seed):
   --seed S                  seed of the random faults (default 1)
@@ -165,6 +168,7 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       {"--erase-ms", u(3600000, unit.eraseMs)},
       {"--write-ms", u(3600000, unit.writeMs)},
       {"--baud", [&](const std::string& t) { return u(10000000, config.baud)(t) && config.baud >= 50; }},
+      {"--latency-ms", u(1000, config.adapterLatencyMs)},
       {"--seed", u(0xFFFFFFFF, faults.line.seed)},
       {"--corrupt-to-host", rate(faults.line.corruptToHost)},
       {"--corrupt-from-host", rate(faults.line.corruptFromHost)},

@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "link/frame_codec.h"
@@ -165,6 +166,7 @@ bool CLink::Start(CSerialPort* port) {
                         &m_txAcked, &m_rxTimeouts, &m_linkSyncs, &m_rxBadControl, &m_rxKeepAlives, &m_txNakResends, &m_rxRenumberings})
     counter->store(0);
   m_rxNumbered = false;
+  TakeAckTiming();
   try {
     m_receiver = std::thread(&CLink::ReceiverThread, this);
   } catch (const std::system_error&) {
@@ -209,6 +211,11 @@ void CLink::QueueTransmit(FramePtr frame) {
   ++m_inFlight;
   AppendTransmit(std::move(frame));
   m_transmitPending.Release(1);
+}
+
+CAckTiming CLink::TakeAckTiming() {
+  std::lock_guard<std::mutex> guard(m_ackTimingLock);
+  return std::exchange(m_ackTiming, CAckTiming{});
 }
 
 LinkCounters CLink::GetCounters() const {
@@ -302,7 +309,10 @@ std::optional<Clock::time_point> CLink::HandleUnit(std::uint8_t first, LastGoodF
   if (first & 0x80) {
     switch (first) {
       case LINK_KEEPALIVE: ++m_rxKeepAlives; break;
-      case LINK_ACK: m_ackSeen.Set(); break;
+      case LINK_ACK:
+        m_ackReadAt.store(Clock::now().time_since_epoch().count());
+        m_ackSeen.Set();
+        break;
       case LINK_NAK: m_nakSeen.Set(); break;
       case LINK_SYNC: m_syncSeen.Set(); break;
       case LINK_WAKE: m_wakeSeen.Set(); break;
@@ -380,6 +390,8 @@ void CLink::TransmitLoop() {
   // the port has no rate of its own), rounded up to the millisecond.
   const std::uint32_t baud = m_port->GetInfo() != 0 ? m_port->GetInfo() : 57600;
   m_settleTime = std::chrono::milliseconds((kMaxFrameBytes * 10 * 1000 + baud - 1) / baud);
+  m_lineBaud = m_port->GetInfo();
+  m_ackClockRunning = false;
   bool first = true;
   while (DownState(first) && UpState()) first = false;
 }
@@ -458,6 +470,7 @@ bool CLink::UpState() {
         break;
       case kAckSeen:
         if (m_outstanding) {
+          StopAckClock();
           DropOutstanding();
           m_txSequence = m_txSequence == 255 ? 1 : static_cast<std::uint8_t>(m_txSequence + 1);
           // A frame resent on the quiet time-out may have had only a late answer: the far
@@ -472,7 +485,7 @@ bool CLink::UpState() {
       case kNakSeen:
         if (m_outstanding) {
           ++m_txNakResends;
-          WriteFrame(*m_outstanding, m_txSequence);
+          StartAckClock(WriteFrame(*m_outstanding, m_txSequence));
         } else if (settling) {
           m_settledAt = Clock::now() + m_settleTime;
         }
@@ -488,8 +501,9 @@ bool CLink::UpState() {
         // this thread is back from writing the frame.
         const bool ackWanted = frame->ackWanted == 1;
         ++(ackWanted ? m_txAcked : m_txUnacked);
-        WriteFrame(*frame, m_txSequence);
+        const std::size_t written = WriteFrame(*frame, m_txSequence);
         if (ackWanted) {
+          StartAckClock(written);
           m_outstanding = std::move(frame);
         } else {
           --m_inFlight;
@@ -503,6 +517,7 @@ bool CLink::UpState() {
         if (m_outstanding) {
           WriteFrame(*m_outstanding, m_txSequence);
           m_resentOnQuiet = true;
+          m_ackClockRunning = false;
         } else {
           const std::uint8_t keepAlive = LINK_KEEPALIVE;
           WriteBytes(&keepAlive, 1);
@@ -520,6 +535,7 @@ void CLink::DropOutstanding() {
 
 void CLink::LinkDown() {
   m_active = false;
+  m_ackClockRunning = false;
   Notice(kNoticeNowInactive);
 }
 
@@ -533,9 +549,25 @@ void CLink::WriteBytes(const std::uint8_t* bytes, std::size_t count) {
   m_port->Write(bytes, static_cast<std::uint32_t>(count), 0);
 }
 
-void CLink::WriteFrame(const Frame& frame, std::uint8_t sequence) {
+std::size_t CLink::WriteFrame(const Frame& frame, std::uint8_t sequence) {
   const EncodedFrame encoded = EncodeFrame(frame, sequence);
   WriteBytes(encoded.bytes.data(), encoded.size);
+  return encoded.size;
+}
+
+void CLink::StartAckClock(std::size_t frameBytes) {
+  m_outstandingWrittenAt = Clock::now();
+  m_outstandingBytes = frameBytes;
+  m_ackClockRunning = true;
+}
+
+void CLink::StopAckClock() {
+  if (!m_ackClockRunning) return;
+  m_ackClockRunning = false;
+  const Clock::time_point readAt{Clock::duration(m_ackReadAt.load())};
+  const auto roundTrip = std::chrono::duration_cast<std::chrono::microseconds>(readAt - m_outstandingWrittenAt);
+  std::lock_guard<std::mutex> guard(m_ackTimingLock);
+  m_ackTiming.Add(roundTrip.count(), m_outstandingBytes, m_lineBaud);
 }
 
 }  // namespace cvm6

@@ -13,9 +13,11 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <thread>
 
+#include "link/ack_timing.h"
 #include "link/frame_queues.h"
 #include "platform/sync.h"
 
@@ -95,6 +97,11 @@ class CLink : public CFrameQueues {
 
   LinkCounters GetCounters() const;
   const LinkLimits& Limits() const { return m_limits; }
+  // The round trips of the acknowledged frames written since the last call (or since
+  // Start), and a fresh start for the next. A frame that went out again on the quiet
+  // time-out, or was outstanding across a link-down, is not timed: which copy its 0xA5
+  // answers is not known. Any thread.
+  CAckTiming TakeAckTiming();
 
  protected:
   // Where the receiver puts each good frame that is not a repeat: the receive queue.
@@ -131,7 +138,12 @@ class CLink : public CFrameQueues {
   void DropOutstanding();
   void Notice(std::uint16_t id);
   void WriteBytes(const std::uint8_t* bytes, std::size_t count);
-  void WriteFrame(const Frame& frame, std::uint8_t sequence);
+  // Returns the bytes written.
+  std::size_t WriteFrame(const Frame& frame, std::uint8_t sequence);
+  // The outstanding frame has just been written whole: its acknowledgement's clock starts.
+  void StartAckClock(std::size_t frameBytes);
+  // Its 0xA5 has come: the round trip goes to m_ackTiming.
+  void StopAckClock();
 
   const LinkLimits m_limits;
   CSerialPort* m_port = nullptr;
@@ -178,6 +190,16 @@ class CLink : public CFrameQueues {
   bool m_resentOnQuiet = false;  // the outstanding frame went out again on the quiet time-out
   std::chrono::steady_clock::time_point m_settledAt{};  // no new frame before this
   std::chrono::steady_clock::duration m_settleTime{};
+  std::uint32_t m_lineBaud = 0;  // the port's rate, for the line time of a round trip
+  bool m_ackClockRunning = false;
+  std::chrono::steady_clock::time_point m_outstandingWrittenAt{};
+  std::size_t m_outstandingBytes = 0;
+
+  // When the receiver last read a 0xA5 (steady clock ticks): set before m_ackSeen, so the
+  // transmitter that acts on the event sees this time or a later one.
+  std::atomic<std::chrono::steady_clock::rep> m_ackReadAt{0};
+  mutable std::mutex m_ackTimingLock;
+  CAckTiming m_ackTiming;  // under m_ackTimingLock
 };
 
 }  // namespace cvm6

@@ -16,6 +16,7 @@
 #include <shared_mutex>
 
 #include "platform/failure.h"
+#include "port/posix_adapter_latency.h"
 #include "port/read_buffer.h"
 #include "port/serial_port.h"
 
@@ -137,6 +138,7 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
   if (!handshake) RaiseModemLines(fd);
   AskForLowLatency(fd, port.m_foundSerialFlags);
   m_baudRate = baudRate;
+  m_device = path;
   m_opened = true;
 }
 
@@ -174,6 +176,13 @@ CSerialPort::SystemPort::~SystemPort() {
 CSerialPort::~CSerialPort() = default;
 
 std::uint32_t CSerialPort::GetInfo() { return m_baudRate; }
+
+AdapterLatency CSerialPort::LatencySetting() {
+  if (!m_system || m_system->m_handle < 0) return {};
+  std::shared_lock<std::shared_mutex> guard(m_system->m_closeLock);
+  if (m_system->m_handle < 0) return {};
+  return ReadPosixAdapterLatency(m_system->m_handle, m_device);
+}
 
 void CSerialPort::WakeReader() {
   const std::uint64_t one = 1;

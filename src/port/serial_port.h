@@ -19,6 +19,8 @@
 #include <memory>
 #include <string>
 
+#include "port/adapter_latency.h"
+
 namespace cvm6 {
 
 class CSerialPort {
@@ -46,6 +48,9 @@ class CSerialPort {
   // 1105, so that the reading thread can look at its stop flag at once instead of after
   // its time-out. Nothing on the line is lost: the bytes stay for the next Read.
   virtual void WakeReader();
+  // What the system shows of the adapter's latency setting; read only, nothing is
+  // changed. Ports that are no device of the system's show nothing (System::kNone).
+  virtual AdapterLatency LatencySetting();
 
   // True only when the port was opened and the line settings were applied.
   bool m_opened = false;
@@ -69,6 +74,7 @@ class CSerialPort {
   friend struct SystemPortMaker;
   int m_openError = 0;
   std::uint32_t m_baudRate = 0;
+  std::string m_device;  // the device opened: a path on POSIX, "COMn" on Windows
 };
 
 // "COM1".."COM4" → the system's first four serial ports (/dev/ttyS0..3 on Linux; on

@@ -28,6 +28,7 @@
 
 #include "platform/failure.h"
 #include "port/serial_port.h"
+#include "port/win32_adapter_latency.h"
 #include "port/win32_comm_calls.h"
 
 namespace cvm6 {
@@ -197,6 +198,7 @@ CSerialPort::CSerialPort(const char* name, std::uint32_t baudRate, bool handshak
   COMMTIMEOUTS timeouts{};
   if (!SetCommTimeouts(port.m_handle, &timeouts)) ThrowCode(1101, "time-outs refused");
   m_baudRate = port.m_baudRate = baudRate;
+  m_device = name ? name : "";
   m_opened = true;
 }
 
@@ -251,6 +253,11 @@ std::unique_ptr<CSerialPort> MakePortOverCalls(CWin32CommCalls& calls, HANDLE fi
 }
 
 std::uint32_t CSerialPort::GetInfo() { return m_baudRate; }
+
+AdapterLatency CSerialPort::LatencySetting() {
+  if (!m_system || m_device.empty()) return {};
+  return ReadWin32AdapterLatency(m_device);
+}
 
 void CSerialPort::WakeReader() {
   if (m_system && m_system->m_readerWake) SetEvent(m_system->m_readerWake);

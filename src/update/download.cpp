@@ -7,6 +7,7 @@
 #include "platform/failure.h"
 #include "platform/firmware_kind.h"
 #include "platform/tick_count.h"
+#include "port/serial_port.h"
 #include "update/block_plan.h"
 #include "update/control_ids.h"
 #include "update/updater_dlg.h"
@@ -183,6 +184,9 @@ void CUpdaterDlg::NoteLineDamage() {
   m_lineDamage.fromUnit =
       now.rxAckedCrcErrors + now.rxUnackedCrcErrors - (then.rxAckedCrcErrors + then.rxUnackedCrcErrors);
   m_lineDamage.framesSent = now.txAcked + now.txNakResends - (then.txAcked + then.txNakResends);
+  m_ackTiming = m_link.TakeAckTiming();
+  // A failed download has let go of its port already: the adapter then stays unknown.
+  if (m_ackTiming.Slow() && m_port) m_adapterLatency = m_port->LatencySetting();
 }
 
 bool CUpdaterDlg::DownloadTarget(const CFlashImage& image, std::uint8_t target) {
@@ -193,6 +197,9 @@ bool CUpdaterDlg::DownloadTarget(const CFlashImage& image, std::uint8_t target) 
   m_countersAtStart = m_link.GetCounters();
   m_renumberingsAtStart = m_link.FarEndRenumberings();
   m_lineDamage = {};
+  m_link.TakeAckTiming();  // the round trips of connecting and identifying are not the download's
+  m_ackTiming = {};
+  m_adapterLatency = {};
   struct NoteDamage {
     CUpdaterDlg& dlg;
     ~NoteDamage() { dlg.NoteLineDamage(); }

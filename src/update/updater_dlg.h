@@ -18,9 +18,11 @@
 #include <string>
 
 #include "image/image_load_report.h"
+#include "link/ack_timing.h"
 #include "net/network_node.h"
 #include "update/line_damage.h"
 #include "platform/dialog.h"
+#include "port/adapter_latency.h"
 #include "update/update_limits.h"
 #include "update/update_result.h"
 
@@ -105,6 +107,11 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // The default shows the warning with the warning icon; hosts that say more say it
   // themselves.
   virtual void WarnNoisyLine(const LineDamage& damage);
+  // The round trips of the last download's acknowledgements, from its start request on,
+  // and, when they were slow (CAckTiming::Slow), what the system showed of the adapter's
+  // latency setting while the port was still open.
+  const CAckTiming& LastAckTiming() const { return m_ackTiming; }
+  const AdapterLatency& LastAdapterLatency() const { return m_adapterLatency; }
 
   static constexpr const char* kSyntheticImageQuestion =
       "This program carries a synthetic test image, not released firmware. Writing it to a real unit "
@@ -226,6 +233,8 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   LinkCounters m_countersAtStart{};   // the link's counters when the download began
   std::uint32_t m_renumberingsAtStart = 0;  // the link's FarEndRenumberings then
   LineDamage m_lineDamage;
+  CAckTiming m_ackTiming;
+  AdapterLatency m_adapterLatency;
   std::string m_portOpenError;
 };
 

@@ -829,5 +829,28 @@ TEST(FlashCliLog, AnInterruptedRunsLogEndsWithTheInterrupt) {
       << lines.back();
 }
 
+// An adapter holding bytes 40 ms (far above 4 ms, on any machine) is measured and explained.
+TEST(FlashCliLatency, ASlowAdapterIsMeasuredAndExplained) {
+  for (const std::string latency : {"40", "0"}) {
+    ScratchDir cwd;
+    SmallImage(cwd);
+    const FlashRun run = RunFlash({"--simulate", "--baud", "57600", "--erase-ms", "0", "--write-ms", "0",
+                                   "--latency-ms", latency, "--json"}, cwd.path().string(), Tty::kNone, Action::kNothing);
+    SCOPED_TRACE("--latency-ms " + latency + "\nstderr:\n" + run.err);
+    ASSERT_EQ(run.status, 0);
+    const auto unit = ParseResult(run)["units"][0];
+    // 9 blocks, start and end; a 0xA5 may count with the next command's, a resend not at all.
+    EXPECT_TRUE(unit["acks_timed"] >= 9 && unit["acks_timed"] <= 12) << unit["acks_timed"];
+    const double median = unit["ack_extra_ms_median"];
+    EXPECT_TRUE(std::regex_search(run.err, std::regex("Adapter latency: [0-9.]+ ms a block beyond the line's own "
+                                                      "time \\(median of [0-9]+ acknowledgements\\), [0-9.]+ s in all")));
+    EXPECT_TRUE(latency == "0" || median >= 15.0) << median;
+    EXPECT_EQ(unit["latency_advice"].is_string(), median > 4.0);
+    const std::string advice = unit["latency_advice"].is_string() ? unit["latency_advice"] : "";
+    EXPECT_TRUE(advice.empty() || std::regex_search(run.err, std::regex("\nThe adapter held the unit's acknowledgements "
+                                                    "back: .* The driver of /dev/pts/[0-9]+ shows no latency setting")));
+  }
+}
+
 }  // namespace
 }  // namespace cvm6::test

@@ -441,3 +441,22 @@ TEST_F(Link, FramesLeftInTheTransmitQueueGoOutAfterTheNextStart) {
 
 }  // namespace
 }  // namespace cvm6
+
+namespace cvm6 {
+namespace {
+
+// A frame resent on the quiet time-out is not timed (its 0xA5 may answer either copy).
+TEST_F(Link, AcknowledgementsAreTimedButNotThoseOfFramesResentOnQuiet) {
+  StartLink();
+  BringUp();
+  for (std::uint8_t name : {'A', 'B', 'C'}) link->QueueTransmit(QueuedFrame(5, 1, true, {0x19, 0x00, name}));
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().size() == 2; }, 3000));  // A, then A again
+  pty.Write(Bytes{0xA5});
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().back().payload[2] == 'B'; }, 2000));
+  pty.Write(Bytes{0xA5});
+  ASSERT_TRUE(WaitUntil([&] { return WrittenFrames().back().payload[2] == 'C'; }, 2000));
+  EXPECT_EQ(link->TakeAckTiming().Count(), 1u);
+}
+
+}  // namespace
+}  // namespace cvm6

@@ -6,9 +6,12 @@
 
 #include <cerrno>
 #include <chrono>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 #include <tuple>
 
+#include "port/posix_adapter_latency.h"
 #include "serial_port_fixture.h"
 #include "support/time_scale.h"
 
@@ -133,6 +136,23 @@ TEST_F(SerialPortTest, TheFarEndClosingFailsAWaitingReadPromptly) {
   EXPECT_LT(took, std::chrono::milliseconds(4000));
   std::uint8_t byte = 0;
   EXPECT_EQ(CodeOf([&] { port.Write(&byte, 1, 100); }), 1101);
+}
+
+// None on a pseudo-terminal; ftdi_sio's timer under the tty's name, also through by-id links.
+TEST_F(SerialPortTest, LatencySettingsAreReadOnlyWhereTheDriverHasThem) {
+  const AdapterLatency onPty = port.LatencySetting();
+  EXPECT_TRUE(onPty.device == pty.SlavePath() && !onPty.lowLatency && !onPty.latencyTimerMs);
+  namespace fs = std::filesystem;
+  const fs::path root = fs::temp_directory_path() / ("cvm6-sysfs-" + std::to_string(getpid()));
+  const fs::path timer = root / "bus/usb-serial/devices/ttyUSB7/latency_timer";
+  fs::create_directories(timer.parent_path());
+  std::ofstream(timer) << "16\n";
+  fs::create_symlink(timer.parent_path(), root / "usb-FTDI_FT232R-if00-port0");  // stands for /dev/ttyUSB7
+  const AdapterLatency ftdi = ReadPosixAdapterLatency(-1, root / "usb-FTDI_FT232R-if00-port0", root);
+  EXPECT_TRUE(ftdi.latencyTimerMs == 16u && ftdi.timerSource == timer.string()) << ftdi.timerSource;
+  std::ofstream(timer) << "none\n";  // no number: no timer
+  EXPECT_FALSE(ReadPosixAdapterLatency(-1, "/dev/ttyUSB7", root).latencyTimerMs);
+  fs::remove_all(root);
 }
 
 }  // namespace

@@ -23,9 +23,9 @@ Bytes Pattern(std::size_t size) {
 
 class LinePortTest : public ::testing::Test {
  protected:
-  void Open(const LineFaults& faults) {
+  void Open(const LineFaults& faults, std::uint32_t latencyMs = 0) {
     ASSERT_TRUE(master.m_opened) << master.ErrorText();
-    line = std::make_unique<CLinePort>(master, 0, faults);
+    line = std::make_unique<CLinePort>(master, 0, faults, latencyMs);
     slave = std::make_unique<SlaveEnd>(master.SlavePath());
     ASSERT_TRUE(slave->IsOpen());
   }
@@ -231,6 +231,20 @@ TEST_F(LinePortTest, ClosingTheMasterIsAHangUpForTheHostAndEndsTheModelsTransfer
   master.Close();
   reader.join();
   EXPECT_THROW(line->Write("x", 1, 0), CFailure);
+}
+
+// The host's adapter with a latency timer: 62 waiting go at once, the rest waits its time.
+TEST_F(LinePortTest, TheAdapterHoldsWhatItReceivedForItsLatencyUnless62AreWaiting) {
+  const std::uint32_t latencyMs = static_cast<std::uint32_t>(Scaled(500));  // the writes come well within it
+  Open({}, latencyMs);
+  const Bytes sent = Pattern(71);
+  const auto written = std::chrono::steady_clock::now();
+  line->Write(sent.data(), 1, 0);  // a lone byte, as the unit's 0xA5 is
+  line->Write(sent.data() + 1, 70, 0);
+  std::vector<std::chrono::steady_clock::time_point> at;
+  ASSERT_EQ(slave->Read(71, Scaled(5000), &at), sent);
+  EXPECT_EQ(at[61], at[0]);                                            // one packet, at once
+  EXPECT_GE(at[62] - written, std::chrono::milliseconds(latencyMs));  // the other 9 waited
 }
 
 }  // namespace

@@ -95,7 +95,7 @@ TEST(SimOptions, EverySwitchReachesTheConfiguration) {
   ASSERT_TRUE(ParseSimOptions(
       {"--link", "/tmp/x", "--updates", "2", "--expect-embedded", "--dump", "f.hex", "--address", "4",
        "--updater-address", "0x10", "--device-type", "0x41", "--version-chars", "2001", "--erase-ms", "5",
-       "--write-ms", "0", "--baud", "57600", "--seed", "9", "--corrupt-to-host", "0.01", "--corrupt-from-host", "0.02",
+       "--write-ms", "0", "--baud", "57600", "--latency-ms", "16", "--seed", "9", "--corrupt-to-host", "0.01", "--corrupt-from-host", "0.02",
        "--drop-to-host", "0.03", "--drop-from-host", "0.04", "--nak-ack", "3", "--nak-every", "11", "--lose-ack", "4", "--duplicate-every",
        "5", "--silent-after-block", "6", "--close-after-block", "7", "--wrong-sequence-at-block", "8", "--wrong-target",
        "--block-count-offset", "-2", "--reply-from", "9", "--no-announce", "--bad-control-after-block", "10",
@@ -114,6 +114,7 @@ TEST(SimOptions, EverySwitchReachesTheConfiguration) {
   EXPECT_EQ(c.identity.eraseMs, 5u);
   EXPECT_EQ(c.identity.writeMs, 0u);
   EXPECT_EQ(c.baud, 57600u);
+  EXPECT_EQ(c.adapterLatencyMs, 16u);
   EXPECT_EQ(c.faults.line.seed, 9u);
   EXPECT_DOUBLE_EQ(c.faults.line.corruptToHost, 0.01);
   EXPECT_DOUBLE_EQ(c.faults.line.corruptFromHost, 0.02);
