@@ -118,7 +118,10 @@ void Listen(Search& search, std::size_t index, Clock::time_point wakeEnd, Clock:
       port->Read(&byte, 1, static_cast<std::uint32_t>(std::max<long long>(left, 1)));
       heard.Add(byte);
     } catch (const CFailure& failure) {
-      if (failure.code() != 1105) break;  // the line is gone: what was heard stands
+      if (failure.code() != 1105) {  // the line is gone: what was heard stands
+        result.why = failure.what();
+        break;
+      }
     }
   }
   {

@@ -50,7 +50,7 @@ class CHeardBytes {
 struct HeardPort {
   std::string port;
   PortHeard heard = PortHeard::kSilent;
-  std::string why;  // kNotOpened: the system's reason
+  std::string why;  // kNotOpened: the system's reason; else why the line failed, if it did
 };
 
 // The ports to listen to: every USB adapter in `found`, then each path in `listed` (the

@@ -112,7 +112,11 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     name[nameSize] = 0;
     std::string path(reinterpret_cast<const char*>(name));
     while (!path.empty() && path.back() == '\0') path.pop_back();
-    if (!path.empty()) ports.push_back({path, std::string(device, deviceSize)});
+    if (path.empty()) continue;
+    SerialPortInfo info;
+    info.path = path;
+    info.description.assign(device, deviceSize);
+    ports.push_back(info);
   }
   RegCloseKey(key);
   // The driver's device name is the description only where no friendlier one is known.
