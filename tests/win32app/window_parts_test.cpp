@@ -70,14 +70,24 @@ TEST(DialogInitData, DamagedDataIsRefusedWithoutReadingPastIt) {
   EXPECT_FALSE(ParseDialogInit(tooLong));
 }
 
+SerialPortInfo Port(const char* path, const char* description, const char* serial = "") {
+  SerialPortInfo port;
+  port.path = path;
+  port.description = description;
+  port.serialNumber = serial;
+  return port;
+}
+
 TEST(PortChoices, OtherRegisteredPortsFollowEachOnceWhateverTheirCase) {
   const std::vector<std::string> listed = {"COM1", "COM2", "COM3", "COM4"};
   const std::vector<SerialPortInfo> found = {
-      {"COM1", "\\Device\\Serial0"}, {"COM5", "\\Device\\VCP0"},  {"com3", "\\Device\\Serial2"},
-      {"", "\\Device\\Broken"},      {"COM12", "\\Device\\BthModem0"}, {"Com5", "\\Device\\VCP1"}};
-  std::vector<std::string> names;
-  for (const PortChoice& choice : PortsToAdd(listed, found)) names.push_back(choice.name);
+      Port("COM1", "\\Device\\Serial0"), Port("COM5", "USB Serial Port", "A50285BI"), Port("com3", "\\Device\\Serial2"),
+      Port("", "\\Device\\Broken"),      Port("COM12", "\\Device\\BthModem0"),        Port("Com5", "\\Device\\VCP1")};
+  std::vector<std::string> names, texts;
+  for (const PortChoice& choice : PortsToAdd(listed, found)) names.push_back(choice.name), texts.push_back(choice.text);
   EXPECT_EQ(names, (std::vector<std::string>{"COM5", "COM12"}));
+  // Two adapters of one kind are told apart by their serial numbers.
+  EXPECT_EQ(texts, (std::vector<std::string>{"COM5 - USB Serial Port (A50285BI)", "COM12 - \\Device\\BthModem0"}));
   EXPECT_TRUE(PortsToAdd(listed, {}).empty());
 }
 
