@@ -39,16 +39,11 @@ PortHeard CHeardBytes::Verdict() const {
 
 std::vector<std::string> SearchCandidates(const std::vector<SerialPortInfo>& found, const std::string& listed,
                                           const std::vector<std::string>& excluded) {
-#ifdef _WIN32
-  constexpr char kSeparator = ';';
-#else
-  constexpr char kSeparator = ':';
-#endif
   std::vector<std::string> names;
   for (const SerialPortInfo& port : found)
     if (port.IsUsb()) names.push_back(port.path);
   for (std::size_t from = 0; from <= listed.size();) {
-    std::size_t end = listed.find(kSeparator, from);
+    std::size_t end = listed.find(kPortListSeparator, from);
     if (end == std::string::npos) end = listed.size();
     if (end > from) names.push_back(listed.substr(from, end - from));
     from = end + 1;

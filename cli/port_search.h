@@ -53,6 +53,13 @@ struct HeardPort {
   std::string why;  // kNotOpened: the system's reason; else why the line failed, if it did
 };
 
+// What separates the ports of CVM6_PORTS, as it separates the folders of PATH.
+#ifdef _WIN32
+inline constexpr char kPortListSeparator = ';';
+#else
+inline constexpr char kPortListSeparator = ':';
+#endif
+
 // The ports to listen to: every USB adapter in `found`, then each path in `listed` (the
 // value of CVM6_PORTS, separated by ':' on POSIX and ';' on Windows), leaving out the
 // built-in ports and those in `excluded` (named on the command line already), each once.

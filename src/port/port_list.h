@@ -14,12 +14,12 @@ struct SerialPortInfo {
   std::string description;  // the device's own text where the system knows it (Windows: its
                             // friendly name, else the driver's device)
   // The USB device the port belongs to; none for a built-in port (or a Bluetooth one).
-  std::optional<std::uint16_t> vendorId, productId;
-  std::string serialNumber;  // the USB device's serial number, "" when it has none
-  std::string manufacturer;
+  std::optional<std::uint16_t> vendorId{}, productId{};
+  std::string serialNumber{};  // the USB device's serial number, "" when it has none
+  std::string manufacturer{};
   // Other names of the same port that stay when its number changes
   // (/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0).
-  std::vector<std::string> aliases;
+  std::vector<std::string> aliases{};
 
   bool IsUsb() const { return vendorId.has_value() && productId.has_value(); }
 };

@@ -28,7 +28,6 @@
 #include "image/scratch.h"
 #include "run_report.h"
 #include "port_search.h"
-#include "support/wire.h"
 #include "unit_board.h"
 #include "usb_port_name.h"
 
@@ -439,152 +438,27 @@ TEST(UnitBoard, OneUnitPrintsItsLinesAsTheyCome) {
 namespace cvm6::test {
 namespace {
 
-// --- ports by their adapter, and what the search makes of a port's bytes ---------------
+// --- ports by their adapter (matching them is held in flash_cli_test's bench) ---------
 
-SerialPortInfo Adapter(const std::string& path, std::uint16_t vendor, std::uint16_t product, const std::string& serial) {
-  SerialPortInfo port;
-  port.path = path;
-  port.vendorId = vendor;
-  port.productId = product;
-  port.serialNumber = serial;
-  return port;
-}
-
-SerialPortInfo Plain(const std::string& path) {
-  SerialPortInfo port;
-  port.path = path;
-  return port;
-}
-
-struct UsbNameCase {
-  const char* name;
-  const char* text;
-  std::vector<std::string> matches;  // paths; empty with `refused` for a name that is none
-  bool refused = false;
-};
-
-void PrintTo(const UsbNameCase& row, std::ostream* out) { *out << row.name; }
-
-class UsbNames : public ::testing::TestWithParam<UsbNameCase> {};
-
-TEST_P(UsbNames, NameTheAdaptersWithThoseIds) {
-  const std::vector<SerialPortInfo> ports{Adapter("/dev/ttyUSB0", 0x0403, 0x6001, "A50285BI"),
-                                          Adapter("/dev/ttyUSB1", 0x0403, 0x6001, "FT0X9Z"),
-                                          Adapter("/dev/ttyACM0", 0x2341, 0x0043, ""), Plain("/dev/ttyS0")};
+TEST(UsbNames, RefuseWhatIsNoNameAndAreWhatListPortsPrints) {
   std::string error;
-  ASSERT_TRUE(IsUsbPortName(GetParam().text));
-  const auto name = ParseUsbPortName(GetParam().text, error);
-  ASSERT_EQ(!name, GetParam().refused) << error;
-  if (!name) {
-    EXPECT_NE(error.find("usb:VID:PID or usb:VID:PID:SERIAL"), std::string::npos) << error;
-    return;
-  }
-  std::vector<std::string> paths;
-  for (const auto& port : MatchUsbPorts(*name, ports)) paths.push_back(port.path);
-  EXPECT_EQ(paths, GetParam().matches);
+  for (const char* bad : {"usb:0403", "usb:04g3:6001", "usb:00403:6001", "usb:0403:6001:"})
+    EXPECT_FALSE(ParseUsbPortName(bad, error)) << bad;
+  std::vector<SerialPortInfo> ports(2);
+  ports[0] = {"/dev/ttyUSB0", "FTDI FT232R USB UART", 0x0403, 0x6001, "A50285BI", "FTDI", {}};
+  ports[1].path = "/dev/ttyS0";
+  EXPECT_EQ(PortListLine(ports[0]), "/dev/ttyUSB0  usb:0403:6001:A50285BI  FTDI FT232R USB UART");
+  EXPECT_EQ(PortListLine(ports[1]), "/dev/ttyS0");
+  const auto json = nlohmann::json::parse(PortListJson(ports))["ports"];
+  EXPECT_EQ(json[0]["usb_name"], "usb:0403:6001:A50285BI");
+  EXPECT_EQ(json[0]["product_id"], "6001");
+  EXPECT_TRUE(json[1]["vendor_id"].is_null());
+  // The search never listens to a built-in port, nor twice to one, nor to one named already.
+  const char separator = kPortListSeparator;
+  const std::string listed = std::string("COM12") + separator + "COM2" + separator + separator + "/dev/ttyS4" +
+                             separator + "/dev/ttyUSB0" + separator + "COM13";
+  EXPECT_EQ(SearchCandidates(ports, listed, {"COM13"}), (std::vector<std::string>{"/dev/ttyUSB0", "COM12"}));
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Names, UsbNames,
-    ::testing::Values(UsbNameCase{"IdsAloneMatchEveryAdapterOfTheKind", "usb:0403:6001", {"/dev/ttyUSB0", "/dev/ttyUSB1"}},
-                      UsbNameCase{"TheSerialNumberPicksOne", "usb:0403:6001:ft0x9z", {"/dev/ttyUSB1"}},
-                      UsbNameCase{"CapitalsAndShortIds", "USB:403:6001:A50285BI", {"/dev/ttyUSB0"}},
-                      UsbNameCase{"NoSuchAdapter", "usb:0403:6015", {}},
-                      UsbNameCase{"AnotherSerialNumber", "usb:2341:0043:123", {}},
-                      UsbNameCase{"NoProductId", "usb:0403", {}, true},
-                      UsbNameCase{"IdsThatAreNotHexadecimal", "usb:04g3:6001", {}, true},
-                      UsbNameCase{"IdOfFiveDigits", "usb:00403:6001", {}, true},
-                      UsbNameCase{"AnEmptySerialNumber", "usb:0403:6001:", {}, true}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST(UsbNames, AreWhatListPortsPrintsAndTheJsonSaysTheSame) {
-  SerialPortInfo port = Adapter("/dev/ttyUSB0", 0x0403, 0x6001, "A50285BI");
-  port.description = "FTDI FT232R USB UART";
-  port.manufacturer = "FTDI";
-  port.aliases = {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0"};
-  SerialPortInfo other = Adapter("COM7", 0x10C4, 0xEA60, "");
-  other.description = "Silicon Labs CP210x USB to UART Bridge";
-  other.manufacturer = "Silicon Laboratories";
-  const SerialPortInfo builtIn = Plain("/dev/ttyS0");
-  EXPECT_EQ(PortListLine(port), "/dev/ttyUSB0  usb:0403:6001:A50285BI  FTDI FT232R USB UART");
-  EXPECT_EQ(PortListLine(other), "COM7  usb:10c4:ea60  Silicon Labs CP210x USB to UART Bridge  (Silicon Laboratories)");
-  EXPECT_EQ(PortListLine(builtIn), "/dev/ttyS0");
-  const auto json = nlohmann::json::parse(PortListJson({port, builtIn}));
-  ASSERT_EQ(json["ports"].size(), 2u);
-  EXPECT_EQ(json["ports"][0]["usb_name"], "usb:0403:6001:A50285BI");
-  EXPECT_EQ(json["ports"][0]["vendor_id"], "0403");
-  EXPECT_EQ(json["ports"][0]["serial_number"], "A50285BI");
-  EXPECT_EQ(json["ports"][0]["aliases"][0], port.aliases[0]);
-  EXPECT_TRUE(json["ports"][1]["vendor_id"].is_null());
-  EXPECT_TRUE(json["ports"][1]["usb_name"].is_null());
-  // The name printed is a name that finds the port again.
-  std::string error;
-  EXPECT_EQ(MatchUsbPorts(*ParseUsbPortName(UsbNameOf(port), error), {other, port}).at(0).path, "/dev/ttyUSB0");
-}
-
-TEST(PortSearchCandidates, AreTheAdaptersAndTheListedPortsButNeverABuiltInOneOrOneNamedAlready) {
-#ifdef _WIN32
-  const std::string listed = "COM12;COM2;;COM7;COM13";
-#else
-  const std::string listed = "/dev/pts/7:/dev/ttyS4::/dev/ttyUSB1:/dev/pts/8";
-#endif
-  const std::vector<SerialPortInfo> found{Plain("/dev/ttyS0"), Adapter("/dev/ttyUSB1", 0x0403, 0x6001, ""),
-                                          Adapter("COM7", 0x0403, 0x6001, ""), Adapter("COM3", 0x0403, 0x6001, "")};
-#ifdef _WIN32
-  EXPECT_EQ(SearchCandidates(found, listed, {"COM13"}),
-            (std::vector<std::string>{"/dev/ttyUSB1", "COM7", "COM3", "COM12"}));
-#else
-  EXPECT_EQ(SearchCandidates(found, listed, {"/dev/pts/8"}),
-            (std::vector<std::string>{"/dev/ttyUSB1", "COM7", "/dev/pts/7"}));
-#endif
-  EXPECT_TRUE(IsBuiltInPort("com4"));
-  EXPECT_FALSE(IsBuiltInPort("COM5"));
-}
-
-struct HeardCase {
-  const char* name;
-  Bytes bytes;
-  PortHeard verdict;
-  bool decided;
-};
-
-void PrintTo(const HeardCase& row, std::ostream* out) { *out << row.name; }
-
-class HeardBytes : public ::testing::TestWithParam<HeardCase> {};
-
-TEST_P(HeardBytes, SayWhatIsOnThePort) {
-  CHeardBytes heard;
-  for (const std::uint8_t byte : GetParam().bytes) heard.Add(byte);
-  EXPECT_EQ(heard.Verdict(), GetParam().verdict);
-  EXPECT_EQ(heard.Decided(), GetParam().decided);
-}
-
-Bytes Wakes(std::size_t count) { return Bytes(count, 0xFF); }
-
-INSTANTIATE_TEST_SUITE_P(
-    Lines, HeardBytes,
-    ::testing::Values(HeardCase{"NothingIsSilence", {}, PortHeard::kSilent, false},
-                      HeardCase{"TwoWakeBurstsAreAUnit", Wakes(32), PortHeard::kUnit, true},
-                      HeardCase{"OneBurstAndAPartIsNotYet", Wakes(31), PortHeard::kSilent, false},
-                      HeardCase{"AKeepAliveIsAUnitInAnEarlierSession", {0x8C}, PortHeard::kUnitInSession, false},
-                      // Its link gave the session up: the same unit now wakes the line.
-                      HeardCase{"KeepAlivesThenWakesAreAUnit",
-                                [] {
-                                  Bytes b{0x8C};
-                                  const Bytes w = Wakes(32);
-                                  b.insert(b.end(), w.begin(), w.end());
-                                  return b;
-                                }(),
-                                PortHeard::kUnit, true},
-                      HeardCase{"OtherBytesAreAnotherDevice", {'A', 'T', '\r'}, PortHeard::kOtherBytes, true},
-                      HeardCase{"WakesAmongOtherBytesAreNoUnit",
-                                [] {
-                                  Bytes b = Wakes(40);
-                                  b.push_back(0x00);
-                                  return b;
-                                }(),
-                                PortHeard::kOtherBytes, true}),
-    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace cvm6::test

@@ -70,24 +70,14 @@ TEST(DialogInitData, DamagedDataIsRefusedWithoutReadingPastIt) {
   EXPECT_FALSE(ParseDialogInit(tooLong));
 }
 
-SerialPortInfo Port(const char* path, const char* description, const char* serial = "") {
-  SerialPortInfo port;
-  port.path = path;
-  port.description = description;
-  port.serialNumber = serial;
-  return port;
-}
-
 TEST(PortChoices, OtherRegisteredPortsFollowEachOnceWhateverTheirCase) {
   const std::vector<std::string> listed = {"COM1", "COM2", "COM3", "COM4"};
   const std::vector<SerialPortInfo> found = {
-      Port("COM1", "\\Device\\Serial0"), Port("COM5", "USB Serial Port", "A50285BI"), Port("com3", "\\Device\\Serial2"),
-      Port("", "\\Device\\Broken"),      Port("COM12", "\\Device\\BthModem0"),        Port("Com5", "\\Device\\VCP1")};
-  std::vector<std::string> names, texts;
-  for (const PortChoice& choice : PortsToAdd(listed, found)) names.push_back(choice.name), texts.push_back(choice.text);
+      {"COM1", "\\Device\\Serial0"}, {"COM5", "\\Device\\VCP0"},  {"com3", "\\Device\\Serial2"},
+      {"", "\\Device\\Broken"},      {"COM12", "\\Device\\BthModem0"}, {"Com5", "\\Device\\VCP1"}};
+  std::vector<std::string> names;
+  for (const PortChoice& choice : PortsToAdd(listed, found)) names.push_back(choice.name);
   EXPECT_EQ(names, (std::vector<std::string>{"COM5", "COM12"}));
-  // Two adapters of one kind are told apart by their serial numbers.
-  EXPECT_EQ(texts, (std::vector<std::string>{"COM5 - USB Serial Port (A50285BI)", "COM12 - \\Device\\BthModem0"}));
   EXPECT_TRUE(PortsToAdd(listed, {}).empty());
 }
 
@@ -112,8 +102,10 @@ TEST(DialogFont, ReadsAndReplacesTheTemplatesFaceAndRefusesACutTemplate) {
 // What the list shows of a port: its name, then the adapter's description, which may
 // not garble the list with control characters; a port without one shows its name.
 TEST(PortChoices, ShowTheNameThenTheAdaptersDescription) {
-  const auto added = PortsToAdd({}, {{"COM7", "USB Serial Port"}, {"COM8", ""}, {"COM9", "bad\r\ntext"}});
-  ASSERT_EQ(added.size(), 3u);
+  const auto added = PortsToAdd({}, {{"COM7", "USB Serial Port"}, {"COM8", ""}, {"COM9", "bad\r\ntext"},
+                                     {"COM10", "USB Serial Port", 0x0403, 0x6001, "A50285BI"}});
+  ASSERT_EQ(added.size(), 4u);
+  EXPECT_EQ(added[3].text, "COM10 - USB Serial Port (A50285BI)");  // two of a kind differ by it
   EXPECT_EQ(added[0].text, "COM7 - USB Serial Port");
   EXPECT_EQ(added[0].name, "COM7");
   EXPECT_EQ(added[1].text, "COM8");
