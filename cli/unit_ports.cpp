@@ -95,7 +95,7 @@ class CChooser {
         case PortHeard::kNotOpened: notes += "\n  " + name + ": not opened, " + port.why; break;
       }
     }
-    if (m_log) m_log->Write("search: " + std::to_string(units.size()) + " unit(s) heard on " + names + notes);
+    if (m_log) m_log->Write("search: " + std::to_string(units.size()) + " unit(s) heard on " + names + notes + inSession);
     if (units.empty()) {
       const std::string why = "No unit in download mode was heard on " + names + "." + notes + inSession;
       std::fprintf(stderr, "%s\n", why.c_str());
