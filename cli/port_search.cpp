@@ -139,7 +139,8 @@ std::vector<HeardPort> ListenForUnits(const std::vector<std::string>& ports, con
   const auto wakeEnd = start + std::chrono::milliseconds(limits.wakeListenMs);
   const auto keepAliveEnd = start + std::chrono::milliseconds(std::max(limits.keepAliveListenMs, limits.wakeListenMs));
   std::vector<std::thread> listeners;
-  for (std::size_t i = 0; i < ports.size(); ++i) listeners.emplace_back(Listen, std::ref(search), i, wakeEnd, keepAliveEnd);
+  for (std::size_t i = 0; i < ports.size(); ++i)
+    listeners.emplace_back(Listen, std::ref(search), i, wakeEnd, keepAliveEnd);
   {
     // The wake window: once it is over (or every port has said all it can), a port that
     // had a unit ends the search for all; else the silent ones listen on for keep-alives.

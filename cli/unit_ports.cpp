@@ -90,12 +90,19 @@ class CChooser {
                        ": keep-alives arrive: a unit is there, its link still up from an earlier session. Wait ten "
                        "seconds for it to give that session up, then run again.";
           break;
-        case PortHeard::kOtherBytes: notes += "\n  " + name + ": another device talks there"; break;
-        case PortHeard::kSilent: notes += "\n  " + name + ": silent"; break;
-        case PortHeard::kNotOpened: notes += "\n  " + name + ": not opened, " + port.why; break;
+        case PortHeard::kOtherBytes:
+          notes += "\n  " + name + ": another device talks there";
+          break;
+        case PortHeard::kSilent:
+          notes += "\n  " + name + ": silent";
+          break;
+        case PortHeard::kNotOpened:
+          notes += "\n  " + name + ": not opened, " + port.why;
+          break;
       }
     }
-    if (m_log) m_log->Write("search: " + std::to_string(units.size()) + " unit(s) heard on " + names + notes + inSession);
+    if (m_log)
+      m_log->Write("search: " + std::to_string(units.size()) + " unit(s) heard on " + names + notes + inSession);
     if (units.empty()) {
       const std::string why = "No unit in download mode was heard on " + names + "." + notes + inSession;
       std::fprintf(stderr, "%s\n", why.c_str());

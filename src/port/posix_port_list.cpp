@@ -38,7 +38,8 @@ std::map<std::string, std::vector<std::string>> ByIdLinks(const fs::path& devRoo
   for (const auto& entry : fs::directory_iterator(folder, error)) {
     std::error_code linkError;
     const fs::path target = fs::read_symlink(entry.path(), linkError);
-    if (!linkError) links[target.filename().string()].push_back("/dev/serial/by-id/" + entry.path().filename().string());
+    if (!linkError)
+      links[target.filename().string()].push_back("/dev/serial/by-id/" + entry.path().filename().string());
   }
   for (auto& [name, names] : links) std::sort(names.begin(), names.end());
   return links;

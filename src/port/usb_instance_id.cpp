@@ -34,8 +34,8 @@ std::optional<UsbInstanceIdentity> ParseUsbInstanceId(const std::string& instanc
   if (first == std::string::npos) return std::nullopt;
   const std::string bus = Upper(instanceId.substr(0, first));
   const std::size_t second = instanceId.find('\\', first + 1);
-  const std::string device = instanceId.substr(first + 1, second == std::string::npos ? std::string::npos
-                                                                                        : second - first - 1);
+  const std::string device =
+      instanceId.substr(first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
   const auto vendor = HexAfter(device, "VID_");
   const auto product = HexAfter(device, "PID_");
   if (!vendor || !product) return std::nullopt;
@@ -43,7 +43,8 @@ std::optional<UsbInstanceIdentity> ParseUsbInstanceId(const std::string& instanc
   if (bus == "FTDIBUS") {
     // VID_vvvv+PID_pppp+serial and the port letter
     const std::size_t plus = device.find('+', device.find('+') + 1);
-    if (plus != std::string::npos && device.size() - plus > 2) identity.serialNumber = device.substr(plus + 1, device.size() - plus - 2);
+    if (plus != std::string::npos && device.size() - plus > 2)
+      identity.serialNumber = device.substr(plus + 1, device.size() - plus - 2);
   } else if (second != std::string::npos) {
     const std::string instance = instanceId.substr(second + 1);
     if (instance.find('&') == std::string::npos) identity.serialNumber = instance;

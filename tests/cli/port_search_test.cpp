@@ -2,6 +2,8 @@
 // another program holds: it picks exactly the unit's port (the simulator's; under Wine,
 // where that line is in memory, a unit's wake bursts in raw bytes) and writes to none,
 // as each port read afterwards up to a marker sent through it shows.
+#include "port_search.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,7 +12,6 @@
 #include <thread>
 
 #include "port/serial_port.h"
-#include "port_search.h"
 #include "sim/device_simulator.h"
 #include "support/pty_pair.h"
 #include "support/time_scale.h"
@@ -53,8 +54,8 @@ TEST(PortSearch, ChoosesTheUnitsPortAloneAndWritesToNoPort) {
   PtyPair talking, silent1, silent2, held;
   Talker talker(talking, Bytes{'A', 'T', '\r', '\n'}, 20);
   auto holder = std::make_unique<CSerialPort>(held.SlavePath().c_str(), 57600, false);
-  const auto heard =
-      ListenForUnits({silent1.SlavePath(), talking.SlavePath(), unitPort, held.SlavePath(), silent2.SlavePath()}, kLimits);
+  const auto heard = ListenForUnits(
+      {silent1.SlavePath(), talking.SlavePath(), unitPort, held.SlavePath(), silent2.SlavePath()}, kLimits);
   holder.reset();
 #ifdef _WIN32
   const PortHeard heldPort = PortHeard::kSilent;  // Wine lets a second opener have a COM port; Windows does not
@@ -62,8 +63,10 @@ TEST(PortSearch, ChoosesTheUnitsPortAloneAndWritesToNoPort) {
   const PortHeard heldPort = PortHeard::kNotOpened;
   EXPECT_NE(heard.at(3).why.find("in use"), std::string::npos) << heard[3].why;
 #endif
-  const PortHeard expected[] = {PortHeard::kSilent, PortHeard::kOtherBytes, PortHeard::kUnit, heldPort, PortHeard::kSilent};
-  for (std::size_t i = 0; i < 5; ++i) EXPECT_EQ(heard.at(i).heard, expected[i]) << heard[i].port << ": " << heard[i].why;
+  const PortHeard expected[] = {PortHeard::kSilent, PortHeard::kOtherBytes, PortHeard::kUnit, heldPort,
+                                PortHeard::kSilent};
+  for (std::size_t i = 0; i < 5; ++i)
+    EXPECT_EQ(heard.at(i).heard, expected[i]) << heard[i].port << ": " << heard[i].why;
   for (PtyPair* pty : {&silent1, &silent2, &held, &talking}) EXPECT_EQ(BytesFromThePort(*pty), 0) << pty->SlavePath();
 }
 
