@@ -49,9 +49,9 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
   // An option that takes a value, given last or followed by another option, is a slip:
   // said in the technician's words before the parser would name it in its own.
   const std::pair<const char*, const char*> valued[] = {
-      {"--port", "a port name"}, {"-p", "a port name"},    {"--image", "a file"},
-      {"-i", "a file"},          {"--base", "an address"}, {"--log", "a file"},
-      {"--max-damaged", "a number"}, {"--expect-sha256", "a SHA-256 digest"}};
+      {"--port", "a port name"}, {"-p", "a port name"},    {"--each-port", "usb:VID:PID or auto"},
+      {"--image", "a file"},     {"-i", "a file"},         {"--base", "an address"},
+      {"--log", "a file"},       {"--max-damaged", "a number"}, {"--expect-sha256", "a SHA-256 digest"}};
   for (int i = 1; i < argc; ++i)
     for (const auto& [name, what] : valued)
       if (std::string(argv[i]) == name && (i + 1 >= argc || argv[i + 1][0] == '\0' || LooksLikeOption(argv[i + 1])))
@@ -63,7 +63,17 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
   std::string base;
   app.add_option("-p,--port", o.ports,
                  "COM1..COM4 (the first four serial ports) or a device path; give it once per unit\n"
-                 "to update several units at once")
+                 "to update several units at once. usb:VID:PID[:SERIAL] is the one adapter with\n"
+                 "those ids (see --list-ports); auto is the one port on which a unit in download\n"
+                 "mode is heard, listening only (USB adapters and the ports of CVM6_PORTS)")
+      ->type_name("NAME")
+      ->expected(1)
+      ->allow_extra_args(false)
+      ->take_all()
+      ->check(NotAnOption);
+  app.add_option("--each-port", o.eachPorts,
+                 "every adapter that usb:VID:PID[:SERIAL] matches, or with auto every port on\n"
+                 "which a unit is heard: one unit each")
       ->type_name("NAME")
       ->expected(1)
       ->allow_extra_args(false)
@@ -110,7 +120,9 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
       ->type_name("N")
       ->check(CLI::NonNegativeNumber);
   app.add_flag("-v,--trace", o.trace, "print every message sent (SND), received (RCV) or dropped (DEL)");
-  app.add_flag("--list-ports", o.listPorts, "list the serial ports this system has");
+  app.add_flag("--list-ports", o.listPorts,
+               "list the serial ports this system has, with their adapters' USB ids, serial\n"
+               "numbers and makers (with --json as one JSON object)");
   app.add_flag("--version", o.version, "program version and which firmware image is embedded");
   app.allow_extras();
   app.footer(kExitStatusText);
@@ -145,10 +157,14 @@ ParsedCommandLine ParseFlashOptions(int argc, char** argv) {
   std::set<std::string> seen;
   for (const auto& port : o.ports)
     if (!seen.insert(port).second) return {std::nullopt, Refuse("--port " + port + " is given twice")};
+  for (const auto& port : o.eachPorts)
+    if (!seen.insert(port).second)
+      return {std::nullopt, Refuse("--each-port " + port + " is given twice, or with --port " + port + " too")};
+  const bool anyPort = !o.ports.empty() || !o.eachPorts.empty();
   if (o.dryRun && o.simulate) return {std::nullopt, Refuse("--dry-run opens no port: it does not go with --simulate")};
-  if (o.simulate && !o.ports.empty())
+  if (o.simulate && anyPort)
     return {std::nullopt, Refuse("give either --port NAME (once per unit) or --simulate, not both")};
-  if (!o.dryRun && !o.simulate && o.ports.empty())
+  if (!o.dryRun && !o.simulate && !anyPort)
     return {std::nullopt, Refuse("give either --port NAME (once per unit) or --simulate, or --dry-run")};
   return {o, kDone};
 }

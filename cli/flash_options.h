@@ -10,6 +10,7 @@ namespace cvm6 {
 
 struct FlashOptions {
   std::vector<std::string> ports;  // in the order given: the order of the summary and exit status
+  std::vector<std::string> eachPorts;  // --each-port: every adapter of a usb: name, or every unit heard
   bool simulate = false;
   std::vector<std::string> simulatorArgs;  // options of cvm6-sim after --simulate
   std::string image;                       // --image; empty: the search order

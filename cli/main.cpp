@@ -25,6 +25,8 @@
 #include "run_report.h"
 #include "terminal_question.h"
 #include "unit_board.h"
+#include "unit_ports.h"
+#include "usb_port_name.h"
 
 namespace cvm6 {
 namespace {
@@ -65,8 +67,11 @@ int Run(int argc, char** argv) {
     return kDone;
   }
   if (options.listPorts) {
-    for (const auto& info : ListSerialPorts())
-      std::printf("%s%s%s\n", info.path.c_str(), info.description.empty() ? "" : "  ", info.description.c_str());
+    const auto ports = ListSerialPorts();
+    if (options.json)
+      std::printf("%s\n", PortListJson(ports).c_str());
+    else
+      for (const auto& info : ports) std::printf("%s\n", PortListLine(info).c_str());
     return kDone;
   }
   // With --json standard output carries the result alone, with --events the events.
@@ -182,6 +187,12 @@ int Run(int argc, char** argv) {
     }
     options.ports = {simulator->PortPath()};
     PrintLines(out, "Simulated unit on " + simulator->PortPath());
+  } else {
+    // usb: names and auto become the ports they stand for; nothing is written meanwhile.
+    std::vector<std::string> ports;
+    const int status = ChooseUnitPorts({options.ports, options.eachPorts, {}}, out, log.get(), ports);
+    if (status != kDone) return finish(status, {}, facts);
+    options.ports = ports;
   }
 
   std::vector<UnitOutcome> outcomes;

@@ -34,13 +34,23 @@ QList<ExtraPort> ExtraPorts(const QStringList& listed) {
   for (const QSerialPortInfo& info : found) {
     if (seen.contains(info.systemLocation())) continue;
     seen << info.systemLocation();
-    ports.append({info.systemLocation(), info.description()});
+    ExtraPort port{info.systemLocation(), info.description(), false, info.serialNumber(), info.description()};
+    if (!info.manufacturer().isEmpty() && !port.description.contains(info.manufacturer()))
+      port.toolTip += QStringLiteral(" (%1)").arg(info.manufacturer());
+    if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+      QString name = QStringLiteral("usb:%1:%2")
+                         .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
+                         .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+      if (!port.serialNumber.isEmpty()) name += u':' + port.serialNumber;
+      port.toolTip += (port.toolTip.isEmpty() ? QString() : QStringLiteral("\n")) + name;
+    }
+    ports.append(port);
   }
   for (const QString& entry : qEnvironmentVariable("CVM6_PORTS").split(u':', Qt::SkipEmptyParts)) {
     const QString path = entry.trimmed();
     if (path.isEmpty() || seen.contains(path)) continue;
     seen << path;
-    ports.append({path, QStringLiteral("listed in CVM6_PORTS"), true});
+    ports.append({path, QStringLiteral("listed in CVM6_PORTS"), true, {}, QStringLiteral("listed in CVM6_PORTS")});
   }
   return ports;
 }
@@ -68,8 +78,10 @@ CUpdaterWindow::~CUpdaterWindow() { m_dlg.AttachHost(nullptr); }
 // tooltip, their paths being what the one who listed them knows them by.
 void CUpdaterWindow::AddExtraPorts() {
   for (const ExtraPort& port : ExtraPorts(m_templatePorts)) {
-    const QString text = port.listed || port.description.isEmpty() ? port.path : port.path + " - " + port.description;
-    m_window.AddListItem(IDC_PORT_LIST, text, port.description, port.path);
+    QString text = port.listed || port.description.isEmpty() ? port.path : port.path + " - " + port.description;
+    // Two adapters of one kind differ by their serial number alone.
+    if (!port.serialNumber.isEmpty()) text += QStringLiteral(" (%1)").arg(port.serialNumber);
+    m_window.AddListItem(IDC_PORT_LIST, text, port.toolTip, port.path);
   }
 }
 

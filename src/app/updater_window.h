@@ -42,6 +42,8 @@ struct ExtraPort {
   QString path;
   QString description;
   bool listed = false;  // from CVM6_PORTS
+  QString serialNumber;  // the adapter's, "" when it has none
+  QString toolTip;       // the description, the maker, and the usb: name cvm6-flash takes
 };
 QList<ExtraPort> ExtraPorts(const QStringList& listed);
 

@@ -2,7 +2,8 @@
 // USB adapters, Bluetooth ports) registers its ports under SERIALCOMM, the value's name
 // being the driver's device and its data the port's name. What the technician knows the
 // adapter by ("USB Serial Port", "Prolific USB-to-Serial Comm Port") is the friendly
-// name of its device in the Ports class, found through the device's PortName.
+// name of its device in the Ports class, found through the device's PortName; its
+// instance id carries the adapter's USB vendor and product id and its serial number.
 #include <windows.h>
 #include <initguid.h>
 #include <devguid.h>
@@ -11,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <map>
+#include <optional>
 
 #include "port/port_list.h"
 
@@ -43,9 +45,24 @@ std::string Folded(std::string name) {
   return name;
 }
 
-// Port name (folded) -> friendly name without its " (COMn)", for the present devices.
-std::map<std::string, std::string> FriendlyNames() {
-  std::map<std::string, std::string> names;
+// What the Ports class knows of a port's device.
+struct PortDevice {
+  std::string friendly;  // without its " (COMn)"
+  std::string manufacturer;
+  std::optional<UsbInstanceIdentity> usb;
+};
+
+std::string DeviceText(HDEVINFO devices, SP_DEVINFO_DATA& device, DWORD property) {
+  wchar_t text[256] = {};
+  if (!SetupDiGetDeviceRegistryPropertyW(devices, &device, property, nullptr, reinterpret_cast<BYTE*>(text),
+                                         sizeof text - sizeof(wchar_t), nullptr))
+    return {};
+  return Utf8(text);
+}
+
+// Port name (folded) -> its device, for the present devices.
+std::map<std::string, PortDevice> PortDevices() {
+  std::map<std::string, PortDevice> names;
   const HDEVINFO devices = SetupDiGetClassDevsW(&GUID_DEVCLASS_PORTS, nullptr, nullptr, DIGCF_PRESENT);
   if (devices == INVALID_HANDLE_VALUE) return names;
   SP_DEVINFO_DATA device{};
@@ -58,17 +75,19 @@ std::map<std::string, std::string> FriendlyNames() {
     const bool named = RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(port), &size) ==
                            ERROR_SUCCESS && type == REG_SZ;
     RegCloseKey(key);
-    wchar_t friendly[256] = {};
-    if (!named || !SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
-                                                     reinterpret_cast<BYTE*>(friendly),
-                                                     sizeof friendly - sizeof(wchar_t), nullptr))
-      continue;
+    if (!named) continue;
     const std::string name = Utf8(port);
-    std::string text = Utf8(friendly);
+    PortDevice found;
+    found.friendly = DeviceText(devices, device, SPDRP_FRIENDLYNAME);
+    found.manufacturer = DeviceText(devices, device, SPDRP_MFG);
     const std::string suffix = " (" + name + ")";
+    std::string& text = found.friendly;
     if (text.size() > suffix.size() && Folded(text.substr(text.size() - suffix.size())) == Folded(suffix))
       text.resize(text.size() - suffix.size());
-    if (!name.empty() && !text.empty()) names[Folded(name)] = text;
+    wchar_t instance[512] = {};
+    if (SetupDiGetDeviceInstanceIdW(devices, &device, instance, sizeof instance / sizeof instance[0] - 1, nullptr))
+      found.usb = ParseUsbInstanceId(Utf8(instance));
+    if (!name.empty()) names[Folded(name)] = found;
   }
   SetupDiDestroyDeviceInfoList(devices);
   return names;
@@ -93,13 +112,26 @@ std::vector<SerialPortInfo> ListSerialPorts() {
     name[nameSize] = 0;
     std::string path(reinterpret_cast<const char*>(name));
     while (!path.empty() && path.back() == '\0') path.pop_back();
-    if (!path.empty()) ports.push_back({path, std::string(device, deviceSize)});
+    if (path.empty()) continue;
+    SerialPortInfo info;
+    info.path = path;
+    info.description.assign(device, deviceSize);
+    ports.push_back(info);
   }
   RegCloseKey(key);
   // The driver's device name is the description only where no friendlier one is known.
-  const auto friendly = FriendlyNames();
-  for (SerialPortInfo& port : ports)
-    if (const auto found = friendly.find(Folded(port.path)); found != friendly.end()) port.description = found->second;
+  const auto devices = PortDevices();
+  for (SerialPortInfo& port : ports) {
+    const auto found = devices.find(Folded(port.path));
+    if (found == devices.end()) continue;
+    if (!found->second.friendly.empty()) port.description = found->second.friendly;
+    port.manufacturer = found->second.manufacturer;
+    if (const auto& usb = found->second.usb) {
+      port.vendorId = usb->vendorId;
+      port.productId = usb->productId;
+      port.serialNumber = usb->serialNumber;
+    }
+  }
   std::sort(ports.begin(), ports.end(), Before);
   return ports;
 }

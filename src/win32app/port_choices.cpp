@@ -29,7 +29,10 @@ std::vector<PortChoice> PortsToAdd(const std::vector<std::string>& listed, const
     // Control characters from a driver's text would garble the list.
     std::string description;
     for (const char c : port.description) description += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-    added.push_back({port.path, description.empty() ? port.path : port.path + " - " + description});
+    std::string text = description.empty() ? port.path : port.path + " - " + description;
+    // Two adapters of one kind differ by their serial number alone.
+    if (!port.serialNumber.empty()) text += " (" + port.serialNumber + ")";
+    added.push_back({port.path, text});
   }
   return added;
 }

@@ -12,7 +12,7 @@ namespace cvm6 {
 
 struct PortChoice {
   std::string name;  // what Connect opens
-  std::string text;  // what the list shows: the name, then the description
+  std::string text;  // what the list shows: the name, the description, the adapter's serial number
 };
 
 // The ports in `found` that are neither in `listed` nor earlier in `found`, in the order

@@ -27,6 +27,7 @@
 
 #include "image/scratch.h"
 #include "platform/resources.h"
+#include "support/fake_sysfs.h"
 #include "support/raw_device.h"
 #include "support/time_scale.h"
 
@@ -851,6 +852,78 @@ TEST(FlashCliLatency, ASlowAdapterIsMeasuredAndExplained) {
                                                     "back: .* The driver of /dev/pts/[0-9]+ shows no latency setting")));
   }
 }
+
+}  // namespace
+}  // namespace cvm6::test
+
+namespace cvm6::test {
+namespace {
+
+// Units found by listening or by their adapter on a bench of two simulated units and two
+// silent ports; with `adapters`, the units' ports are FTDI adapters with serials S1 and
+// S2. A name that is not one unit erases none (that nothing is written to the other
+// ports is held in port_search_test).
+struct BenchCase {
+  const char* name;
+  bool adapters;
+  const char* listed;  // CVM6_PORTS: $U1 $U2 the units, $S1 $S2 the silent ports
+  std::vector<std::string> args;
+  int status;
+  const char* stderrPattern;
+  int erases1, erases2;
+};
+
+void PrintTo(const BenchCase& row, std::ostream* out) { *out << row.name; }
+
+class PortsOfABench : public ::testing::TestWithParam<BenchCase> {};
+
+TEST_P(PortsOfABench, FindTheirUnits) {
+  const BenchCase& row = GetParam();
+  ScratchDir cwd;
+  SmallImage(cwd);
+  SimProcess unit1({"--erase-ms", "0"}), unit2({"--erase-ms", "0"});
+  PtyPair silent1, silent2;
+  FakeSysfs sysfs(cwd.path());
+  if (row.adapters) {
+    sysfs.AddUsbTty("ttyUSB0", "0403:6001", "S1", "FT232R USB UART", unit1.Port());
+    sysfs.AddUsbTty("ttyUSB1", "0403:6001", "S2", "FT232R USB UART", unit2.Port());
+  }
+  const auto substituted = [&](std::string text) {
+    for (const auto& [from, to] : {std::pair{"$U1", unit1.Port()}, {"$U2", unit2.Port()}, {"$S1", silent1.SlavePath()},
+                                   {"$S2", silent2.SlavePath()}})
+      for (std::size_t at; (at = text.find(from)) != std::string::npos;) text.replace(at, 3, to);
+    return text;
+  };
+  EnvGuard sys("CVM6_SYSFS_ROOT", sysfs.SysRoot());
+  EnvGuard dev("CVM6_DEV_ROOT", sysfs.DevRoot());
+  EnvGuard listed("CVM6_PORTS", substituted(row.listed));
+  std::vector<std::string> args;
+  for (const auto& arg : row.args) args.push_back(substituted(arg));
+  const FlashRun run = RunFlash(args, cwd.path().string(), Tty::kNone, Action::kNothing);
+  SCOPED_TRACE("stdout:\n" + run.out + "\nstderr:\n" + run.err);
+  EXPECT_EQ(run.status, row.status);
+  EXPECT_TRUE(std::regex_search(run.err, std::regex(substituted(row.stderrPattern), std::regex::extended)));
+  EXPECT_NE(unit1.Finish().find("erases: " + std::to_string(row.erases1) + "\n"), std::string::npos);
+  EXPECT_NE(unit2.Finish().find("erases: " + std::to_string(row.erases2) + "\n"), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bench, PortsOfABench,
+    ::testing::Values(
+        BenchCase{"AutoChoosesTheOnePortWithAUnit", false, "$S1:$U1:$S2", {"--port", "auto"}, 0, "^$", 1, 0},
+        BenchCase{"AutoHearingTwoUnitsIsAUsageErrorThatNamesThem", false, "$U1:$S1:$U2", {"--port", "auto"}, 1,
+                  "--port auto heard 2 units in download mode:\n  $U1\n  $U2\n", 0, 0},
+        BenchCase{"EachPortAutoUpdatesEveryUnitHeard", false, "$U1:$S1:$U2", {"--each-port", "auto"}, 0, "^$", 1, 1},
+        BenchCase{"AutoHearingNoUnitIsExit3NamingThePorts", false, "$S1:$S2", {"--port", "auto"}, 3,
+                  "^No unit in download mode was heard on $S1, $S2\\.\n", 0, 0},
+        BenchCase{"AUsbNameOfTwoAdaptersListsThemAndErasesNone", true, "", {"--port", "usb:0403:6001"}, 1,
+                  "matches 2 adapters:\n  .*/ttyUSB0  usb:0403:6001:S1  FT232R USB UART\n  .*/ttyUSB1  ", 0, 0},
+        BenchCase{"TheSerialNumberNamesOneAdapter", true, "", {"--port", "usb:0403:6001:s2"}, 0, "^$", 0, 1},
+        BenchCase{"AUsbNameOfNoAdapterListsTheAdapters", true, "", {"--port", "usb:0403:6015"}, 1,
+                  "no adapter matches --port usb:0403:6015\\. The USB serial adapters here:\n.*ttyUSB0.*\n.*ttyUSB1", 0,
+                  0},
+        BenchCase{"EachPortTakesEveryMatchingAdapter", true, "", {"--each-port", "usb:0403:6001"}, 0, "^$", 1, 1}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace
 }  // namespace cvm6::test

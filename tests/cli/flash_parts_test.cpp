@@ -28,7 +28,9 @@
 #include "image/flash_image.h"
 #include "image/scratch.h"
 #include "run_report.h"
+#include "port_search.h"
 #include "unit_board.h"
+#include "usb_port_name.h"
 
 namespace cvm6::test {
 namespace {
@@ -112,6 +114,16 @@ const OptionCase kOptionCases[] = {
      }},
     {"UnknownOptionsWithAPortAreRefused", {"--port", "COM1", "--baud", "57600"}, 1, nullptr},
     {"HelpEndsTheRunWithZero", {"--help"}, 0, nullptr},
+    {"EachPortAloneIsEnough",
+     {"--each-port", "usb:0403:6001", "--port", "auto"},
+     0,
+     [](const FlashOptions& o) {
+       EXPECT_EQ(o.eachPorts, std::vector<std::string>{"usb:0403:6001"});
+       EXPECT_EQ(o.ports, std::vector<std::string>{"auto"});
+     }},
+    {"AutoAsPortAndEachPortIsRefused", {"--port", "auto", "--each-port", "auto"}, 1, nullptr},
+    {"EachPortWithoutANameIsRefused", {"--each-port", "--yes"}, 1, nullptr},
+    {"EachPortAndSimulateAreRefused", {"--each-port", "auto", "--simulate"}, 1, nullptr},
     {"EverythingAtOnce",
      {"--port", "COM3", "--image", "fw/cvm6.ini", "--log", "run.log", "--json", "--trace", "--yes"},
      0,
@@ -469,6 +481,34 @@ TEST(UnitBoard, OneUnitPrintsItsLinesAsTheyCome) {
   }
   std::fclose(out);
   EXPECT_EQ(ReadFile(path), "Erasing Digital Board Memory.\nDevice: Corvane M6\n");
+}
+
+}  // namespace
+}  // namespace cvm6::test
+
+namespace cvm6::test {
+namespace {
+
+// --- ports by their adapter (matching them is held in flash_cli_test's bench) ---------
+
+TEST(UsbNames, RefuseWhatIsNoNameAndAreWhatListPortsPrints) {
+  std::string error;
+  for (const char* bad : {"usb:0403", "usb:04g3:6001", "usb:00403:6001", "usb:0403:6001:"})
+    EXPECT_FALSE(ParseUsbPortName(bad, error)) << bad;
+  std::vector<SerialPortInfo> ports(2);
+  ports[0] = {"/dev/ttyUSB0", "FTDI FT232R USB UART", 0x0403, 0x6001, "A50285BI", "FTDI", {}};
+  ports[1].path = "/dev/ttyS0";
+  EXPECT_EQ(PortListLine(ports[0]), "/dev/ttyUSB0  usb:0403:6001:A50285BI  FTDI FT232R USB UART");
+  EXPECT_EQ(PortListLine(ports[1]), "/dev/ttyS0");
+  const auto json = nlohmann::json::parse(PortListJson(ports))["ports"];
+  EXPECT_EQ(json[0]["usb_name"], "usb:0403:6001:A50285BI");
+  EXPECT_EQ(json[0]["product_id"], "6001");
+  EXPECT_TRUE(json[1]["vendor_id"].is_null());
+  // The search never listens to a built-in port, nor twice to one, nor to one named already.
+  const char separator = kPortListSeparator;
+  const std::string listed = std::string("COM12") + separator + "COM2" + separator + separator + "/dev/ttyS4" +
+                             separator + "/dev/ttyUSB0" + separator + "COM13";
+  EXPECT_EQ(SearchCandidates(ports, listed, {"COM13"}), (std::vector<std::string>{"/dev/ttyUSB0", "COM12"}));
 }
 
 }  // namespace

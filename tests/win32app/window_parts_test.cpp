@@ -102,8 +102,10 @@ TEST(DialogFont, ReadsAndReplacesTheTemplatesFaceAndRefusesACutTemplate) {
 // What the list shows of a port: its name, then the adapter's description, which may
 // not garble the list with control characters; a port without one shows its name.
 TEST(PortChoices, ShowTheNameThenTheAdaptersDescription) {
-  const auto added = PortsToAdd({}, {{"COM7", "USB Serial Port"}, {"COM8", ""}, {"COM9", "bad\r\ntext"}});
-  ASSERT_EQ(added.size(), 3u);
+  const auto added = PortsToAdd({}, {{"COM7", "USB Serial Port"}, {"COM8", ""}, {"COM9", "bad\r\ntext"},
+                                     {"COM10", "USB Serial Port", 0x0403, 0x6001, "A50285BI"}});
+  ASSERT_EQ(added.size(), 4u);
+  EXPECT_EQ(added[3].text, "COM10 - USB Serial Port (A50285BI)");  // two of a kind differ by it
   EXPECT_EQ(added[0].text, "COM7 - USB Serial Port");
   EXPECT_EQ(added[0].name, "COM7");
   EXPECT_EQ(added[1].text, "COM8");

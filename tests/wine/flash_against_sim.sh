@@ -4,7 +4,7 @@
 # The Windows cvm6-flash.exe against the build machine's cvm6-sim, over a real COM port
 # of Wine: starts SIM with SIM OPTIONS on its pseudo-terminal, links that to a free COM
 # port of the Wine prefix and runs COMMAND under EMULATOR with every "@PORT@" in it
-# replaced by the port's name ("COM201"). Passes when COMMAND exits with EXIT, its output
+# replaced by the port's name ("COM201"), in CVM6_PORTS too. Passes when COMMAND exits with EXIT, its output
 # matches FLASH_PATTERN and the simulator's output (its summary and verdict, printed when
 # it ends) matches SIM_PATTERN (extended regular expressions).
 set -uo pipefail
@@ -45,6 +45,7 @@ done
 
 command=()
 for word in "$@"; do command+=("${word//@PORT@/$port}"); done
+if [ -n "${CVM6_PORTS:-}" ]; then export CVM6_PORTS=${CVM6_PORTS//@PORT@/$port}; fi
 flash_output=$(timeout 300 "$emulator" "${command[@]}" 2>&1)
 code=$?
 
