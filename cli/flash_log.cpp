@@ -47,6 +47,7 @@ std::string CFlashLog::Lines(const std::string& port, const std::string& text) c
 
 void CFlashLog::Write(const std::string& port, const std::string& text) {
   std::lock_guard<std::mutex> guard(m_lock);
+  if (m_sealed) return;  // after the last lines: a unit still ending says nothing more
   m_writer->Write(m_file, Lines(port, text));
 }
 
@@ -59,6 +60,7 @@ void CFlashLog::WriteLast(const std::string& text) {
   while (!guard.try_lock() && std::chrono::steady_clock::now() < giveUpAt)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   if (!guard.owns_lock()) return;
+  m_sealed = true;
   m_writer->Write(m_file, Lines(std::string(), text));
   guard.unlock();
   m_writer->Drain(std::chrono::milliseconds(500));

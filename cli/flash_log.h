@@ -28,7 +28,8 @@ class CFlashLog {
   void Write(const std::string& text) { Write(std::string(), text); }
   // The last lines before the program ends at once (a second Ctrl-C), from a thread that
   // must not hang on a disk that does not take them: they are queued after the others,
-  // and it waits at most half a second for them all to be written.
+  // and it waits at most half a second for them all to be written. They stay the last:
+  // whatever a unit thread writes after them is dropped.
   void WriteLast(const std::string& text);
 
  private:
@@ -37,6 +38,7 @@ class CFlashLog {
 
   std::mutex m_lock;
   std::FILE* m_file;
+  bool m_sealed = false;  // the last lines are queued
   std::unique_ptr<COutputWriter> m_writer;  // ends (everything written) before the file closes
 };
 

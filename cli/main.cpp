@@ -94,17 +94,14 @@ int Run(int argc, char** argv) {
     log->Write(std::string("cvm6-flash ") + kProgramVersion + " started: " + command);
   }
   // A second interrupt ends the program at once. Before the units run, and once they have
-  // ended, all it has to say is how each unit ended (none, or their results).
+  // ended, all it has to say is how each unit ended (none, or their results). It may come
+  // while the run closes its log: the lock keeps the log from closing under its words.
   std::mutex endedLock;
   std::string endedStates;
   CLastWords outerWords([&] {
-    std::string states;
-    {
-      std::lock_guard<std::mutex> guard(endedLock);
-      states = endedStates;
-    }
-    WriteErrorNow(states);
-    if (log) log->WriteLast(states + "run interrupted again: exit status 130");
+    std::lock_guard<std::mutex> guard(endedLock);
+    WriteErrorNow(endedStates);
+    if (log) log->WriteLast(endedStates + "run interrupted again: exit status 130");
     if (events) events->RunEnded(kInterrupted, kLastWordsWait);
   });
   auto finish = [&](int status, std::vector<UnitOutcome> units, const ImageFacts& facts) {
@@ -118,7 +115,10 @@ int Run(int argc, char** argv) {
                      ? std::string("run interrupted (") + kInterruptCauses + "): exit status " + std::to_string(status)
                      : "run ended: exit status " + std::to_string(status));
     std::fflush(stdout);
-    log.reset();  // closed: every line is on the disk
+    {
+      std::lock_guard<std::mutex> guard(endedLock);
+      log.reset();  // closed: every line is on the disk
+    }
     MarkRunEnded();
     return status;
   };

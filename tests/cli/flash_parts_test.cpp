@@ -442,6 +442,23 @@ TEST(OutputWriter, ACallerNeverWaitsForTheReaderAndOnlyProgressIsMerged) {
   EXPECT_EQ(all, big + "<p1000\nk1\n<q101\nr2\n");
 }
 
+// The last words stay the log's last lines: a unit thread still ending writes nothing after.
+TEST(SecondInterrupt, NothingComesAfterTheLogsLastWords) {
+  ScratchDir dir;
+  const std::string logPath = (dir.path() / "run.log").string();
+  {
+    std::string error;
+    auto log = CFlashLog::Open(logPath, error);
+    ASSERT_TRUE(log) << error;
+    log->Write("COM1", "status: Updating Digital Board.");
+    log->WriteLast("run interrupted again: exit status 130");
+    log->Write("COM1", "unit ended: interrupted, exit status 130");
+  }
+  const auto lines = Lines(ReadFile(logPath));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[1].find("run interrupted again: exit status 130"), std::string::npos);
+}
+
 // A second interrupt ends the program at once, after the last words: where each unit
 // stands, on standard error and as the log's last lines, and the log closed.
 TEST(SecondInterrupt, SaysWhereEachUnitStandsAndClosesTheLogBeforeItEnds) {
