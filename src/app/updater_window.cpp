@@ -4,10 +4,10 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
-#include <QSerialPortInfo>
 #include <algorithm>
 
 #include "platform/resources.h"
+#include "port/port_list.h"
 #include "port/serial_port.h"
 #include "update/control_ids.h"
 
@@ -27,20 +27,20 @@ QList<ExtraPort> ExtraPorts(const QStringList& listed) {
   QStringList seen;
   for (const QString& name : listed) seen << QString::fromStdString(MapPortName(name.toStdString()));
   QList<ExtraPort> ports;
-  QList<QSerialPortInfo> found = QSerialPortInfo::availablePorts();
-  std::sort(found.begin(), found.end(), [](const QSerialPortInfo& a, const QSerialPortInfo& b) {
-    return a.systemLocation() < b.systemLocation();
-  });
-  for (const QSerialPortInfo& info : found) {
-    if (seen.contains(info.systemLocation())) continue;
-    seen << info.systemLocation();
-    ExtraPort port{info.systemLocation(), info.description(), false, info.serialNumber(), info.description()};
-    if (!info.manufacturer().isEmpty() && !port.description.contains(info.manufacturer()))
-      port.toolTip += QStringLiteral(" (%1)").arg(info.manufacturer());
-    if (info.hasVendorIdentifier() && info.hasProductIdentifier()) {
+  // The ports as cvm6-flash --list-ports has them (sorted by path), so that the window
+  // and the flasher name an adapter alike.
+  for (const SerialPortInfo& info : ListSerialPorts()) {
+    const QString path = QString::fromStdString(info.path);
+    if (seen.contains(path)) continue;
+    seen << path;
+    const QString description = QString::fromStdString(info.description);
+    const QString maker = QString::fromStdString(info.manufacturer);
+    ExtraPort port{path, description, false, QString::fromStdString(info.serialNumber), description};
+    if (!maker.isEmpty() && !description.contains(maker)) port.toolTip += QStringLiteral(" (%1)").arg(maker);
+    if (info.IsUsb()) {
       QString name = QStringLiteral("usb:%1:%2")
-                         .arg(info.vendorIdentifier(), 4, 16, QLatin1Char('0'))
-                         .arg(info.productIdentifier(), 4, 16, QLatin1Char('0'));
+                         .arg(*info.vendorId, 4, 16, QLatin1Char('0'))
+                         .arg(*info.productId, 4, 16, QLatin1Char('0'));
       if (!port.serialNumber.isEmpty()) name += u':' + port.serialNumber;
       port.toolTip += (port.toolTip.isEmpty() ? QString() : QStringLiteral("\n")) + name;
     }

@@ -10,9 +10,11 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <fstream>
 #include <mutex>
 #include <thread>
 
+#include "support/fake_sysfs.h"
 #include "support/pty_pair.h"
 #include "support/time_scale.h"
 #include "window_fixture.h"
@@ -116,7 +118,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, WindowWait,
                                            WaitCase{"AUnitSilentFor15s", 50, 4}),
                          [](const auto& row) { return std::string(row.param.name); });
 
-TEST_F(WindowTest, ThePortListIsReadAgainWhenItDropsDownAndKeepsTheChosenPort) {
+TEST_F(WindowTest, ThePortListIsReadAgainWhenItDropsDownAndKeepsTheChosenPortAndShowsTheAdapter) {
   PtyPair first, second;
   MakeWindow({}, first.SlavePath());
   const int result = Run([&] {
@@ -144,6 +146,21 @@ TEST_F(WindowTest, ThePortListIsReadAgainWhenItDropsDownAndKeepsTheChosenPort) {
     EXPECT_EQ(find(first.SlavePath()), -1);
     EXPECT_EQ(list->currentIndex(), -1);
     EXPECT_EQ(find("COM1"), 0) << "the template's ports stay first";
+    // A USB adapter plugged in: its description and serial number beside its path, its
+    // maker and the usb: name cvm6-flash takes in the tooltip.
+    ScratchDir root;
+    FakeSysfs sysfs(root.path());
+    sysfs.AddUsbTty("ttyUSB0", "0403:6001", "A50285BI", "FT232R USB UART");
+    std::ofstream(root.path() / "sys/devices/usb1/ttyUSB0/manufacturer") << "FTDI\n";
+    EnvGuard sys("CVM6_SYSFS_ROOT", sysfs.SysRoot()), dev("CVM6_DEV_ROOT", sysfs.DevRoot());
+    list->showPopup();
+    list->hidePopup();
+    const int adapter = find(sysfs.DevRoot() + "/ttyUSB0");
+    EXPECT_EQ(list->itemText(adapter).toStdString(), sysfs.DevRoot() + "/ttyUSB0 - FTDI FT232R USB UART (A50285BI)");
+    EXPECT_EQ(list->itemData(adapter, Qt::ToolTipRole).toString().toStdString(),
+              "FTDI FT232R USB UART\nusb:0403:6001:A50285BI");
+    EXPECT_EQ(list->itemData(find(second.SlavePath()), Qt::ToolTipRole).toString().toStdString(),
+              "listed in CVM6_PORTS");
     Click(IDC_CLOSE);
   });
   EXPECT_EQ(result, IDCANCEL);
