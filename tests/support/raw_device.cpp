@@ -155,6 +155,7 @@ void RawDevice::HandleControl(std::uint8_t byte) {
     return;
   }
   if (byte == 0xA5) {
+    ++m_acks;
     m_outstanding.clear();
     if (m_unplugOnAck) {
       m_unplugOnAck = false;

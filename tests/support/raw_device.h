@@ -122,6 +122,8 @@ class RawDevice {
   // Start requests it acted on.
   int StartRequests() const { return m_startRequests.load(); }
   int NaksReceived() const { return m_naks.load(); }
+  // 0xA5s that came back (the first, for its announcement, once the link is up).
+  int AcksReceived() const { return m_acks.load(); }
   // Unrecognised control bytes that took its link down.
   int LinkDownsByBadControl() const { return m_badControlDowns.load(); }
   bool Restarted() const { return m_restarted.load(); }
@@ -142,6 +144,7 @@ class RawDevice {
   std::atomic<bool> m_up{false};
   std::atomic<int> m_badFrames{0};
   std::atomic<int> m_naks{0};
+  std::atomic<int> m_acks{0};
   std::atomic<int> m_badControlDowns{0};
   std::atomic<bool> m_restarted{false};
 

@@ -844,8 +844,8 @@ class UnitReplaced : public UpdateTest {
     ASSERT_TRUE(WaitFor([&] { return !dlg->Link().IsActive(); }));
     device = std::make_unique<RawDevice>(pty, next);
     device->Start();
-    ASSERT_TRUE(WaitFor([&] { return dlg->Link().IsActive() && device->LinkUp(); }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // its announcement
+    // Up, and its announcement taken by the updater's link (on the updater's queue).
+    ASSERT_TRUE(WaitFor([&] { return dlg->Link().IsActive() && device->LinkUp() && device->AcksReceived() > 0; }));
   }
   static bool WaitFor(const std::function<bool()>& condition) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(Scaled(3000));
