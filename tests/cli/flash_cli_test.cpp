@@ -134,7 +134,9 @@ FlashRun RunFlash(const std::vector<std::string>& args, const std::string& cwd, 
 
   FlashRun run;
   bool acted = false, outOpen = true, errOpen = true, interruptedOnce = false;
-  const auto deadline = start + milliseconds(Scaled(60000));
+  // Only against a hang, inside ctest's 300 s: four units at 57600 beside two busy
+  // processes took 73 s alone and over 180 s beside another such test.
+  const auto deadline = start + milliseconds(Scaled(280000));
   while (outOpen || errOpen) {
     const bool holding = action == Action::kHoldStdoutUntilEveryUnitIsDone && !acted;
     pollfd fds[3] = {{outOpen && !holding ? outPipe[0] : -1, POLLIN, 0}, {errPipe[0], POLLIN, 0}, {terminal.MasterFd(), POLLIN, 0}};
