@@ -4,7 +4,6 @@
 #include <QGuiApplication>
 #include <QIcon>
 #include <QScreen>
-#include <algorithm>
 
 #include "platform/resources.h"
 #include "port/port_list.h"
