@@ -125,6 +125,7 @@ DeviceAction CDeviceModel::StartDownload(std::uint8_t target) {
   }
   DeviceAction action;
   AddLineFaults(action, DownloadPoint::kStart);
+  DamageNextBlock(action, 0);
   action.delayMs = m_identity.eraseMs;
   action.reply = Reply({Lo(MSG_SYSTEM_DID_START_FLASH_DOWNLOAD), Hi(MSG_SYSTEM_DID_START_FLASH_DOWNLOAD),
                         Echo(target, m_faults.wrongTarget)});
@@ -138,6 +139,10 @@ DeviceAction CDeviceModel::WriteFlash(const Frame& request) {
   const std::size_t count = request.PayloadSize() - kWriteHead;
   {
     std::lock_guard<std::mutex> guard(m_lock);
+    if (static_cast<std::int32_t>(sequence) == m_faults.loseAckedBlock && !m_ackedBlockLost) {
+      m_ackedBlockLost = true;
+      return {};
+    }
     for (std::size_t i = 0; i < count; ++i)
       m_flash->SetByte(address + static_cast<std::uint32_t>(i), payload[kWriteHead + i]);
     if (count != 0 && static_cast<std::int32_t>(sequence) == m_faults.storeDamagedBlock)
@@ -148,6 +153,7 @@ DeviceAction CDeviceModel::WriteFlash(const Frame& request) {
   }
   DeviceAction action;
   AddLineFaults(action, DownloadPoint::kBlock, sequence);
+  DamageNextBlock(action, sequence + 1u);
   action.delayMs = m_identity.writeMs;
   const auto block = static_cast<std::int32_t>(sequence);
   if (block == m_faults.silentAfterBlock || block == m_faults.closeAfterBlock) {
@@ -186,6 +192,11 @@ void CDeviceModel::AddLineFaults(DeviceAction& action, DownloadPoint::Kind at, s
   action.garbageFromHost = m_faults.garbageFromHost.Is(at, block);
   action.silenceToHost = m_faults.silenceToHost.Is(at, block);
   action.silenceFromHost = m_faults.silenceFromHost.Is(at, block);
+}
+
+void CDeviceModel::DamageNextBlock(DeviceAction& action, std::uint32_t next) const {
+  action.badLengthFromHost = static_cast<std::int64_t>(next) == m_faults.badLengthFromHostAtBlock;
+  action.badCheckFromHost = static_cast<std::int64_t>(next) == m_faults.badCheckFromHostAtBlock;
 }
 
 bool CDeviceModel::DownloadInProgress() const {

@@ -41,6 +41,8 @@ struct DeviceAction {
   bool unplug = false;
   std::optional<std::uint8_t> badControl;
   bool badLength = false;  // the reply's length byte is damaged on the line
+  // The next frame from the updater reaches the unit with its length or check byte damaged.
+  bool badLengthFromHost = false, badCheckFromHost = false;
   bool completedUpdate = false;  // the reply ends a download
   // Line faults of the plan that strike at this request (see FaultPlan).
   bool garbageToHost = false, garbageFromHost = false;
@@ -90,6 +92,8 @@ class CDeviceModel {
   DeviceAction DeviceData() const;
   // Marks the line faults of the plan that strike at this point of the download.
   void AddLineFaults(DeviceAction& action, DownloadPoint::Kind at, std::uint32_t block = 0) const;
+  // Marks the damage of the plan that strikes block `next`, the next one the updater sends.
+  void DamageNextBlock(DeviceAction& action, std::uint32_t next) const;
 
   const DeviceIdentity m_identity;
   const FaultPlan m_faults;
@@ -97,6 +101,7 @@ class CDeviceModel {
   std::unique_ptr<CFlashImage> m_flash;
   DeviceCounts m_counts;
   bool m_downloading = false;
+  bool m_ackedBlockLost = false;  // FaultPlan::loseAckedBlock has struck
   std::chrono::steady_clock::time_point m_lastRequest = std::chrono::steady_clock::now();
 };
 

@@ -134,6 +134,8 @@ void CDeviceSimulator::Carry(DeviceAction action) {
   if (action.badControl) m_line->InjectControl(*action.badControl, before.framesWritten);
   if (action.garbageToHost) m_line->InjectToHost(m_line->Garbage(plan.garbageBytes), before.framesWritten);
   if (action.badLength) m_line->DamageLengthToHost(before.framesWritten + 1);
+  if (action.badLengthFromHost) m_line->DamageNextFromHost(CLinePort::FrameDamage::kLength);
+  if (action.badCheckFromHost) m_line->DamageNextFromHost(CLinePort::FrameDamage::kCheck);
   if (action.reply) m_link->QueueTransmit(std::move(action.reply));
   m_model.NoteAnswered();
   // Whether the end reply was acknowledged is settled later by FollowUp, so that the

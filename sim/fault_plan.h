@@ -48,6 +48,15 @@ struct FaultPlan {
   // The reply to this block reaches the updater with its length byte damaged into 0 (256
   // bytes), the rest as sent: the updater's receiver waits for bytes that never come.
   std::int32_t badLengthToHostAtBlock = -1;
+  // The first copy of this block reaches the unit damaged: bit 3 of its length byte flipped
+  // (the unit reads what is left of it, and what follows, out of step), or one bit of its
+  // check byte (the unit refuses it).
+  std::int32_t badLengthFromHostAtBlock = -1;
+  std::int32_t badCheckFromHostAtBlock = -1;
+  // The first copy of this block that reaches the unit whole is acknowledged by its link
+  // and then lost, as when the 0xA5 answered a frame that noise made up and that passed
+  // the check: the unit never takes the block and sends no reply.
+  std::int32_t loseAckedBlock = -1;
   // A burst of `garbageBytes` random bytes (none of them one of the link's five control
   // bytes): toward the updater right behind the unit's reply, or into what the unit
   // reads, ahead of what the updater sends next.

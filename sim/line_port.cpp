@@ -107,6 +107,11 @@ void CLinePort::DamageLengthToHost(std::uint32_t frame) {
   m_lengthDamagedFrame = frame;
 }
 
+void CLinePort::DamageNextFromHost(FrameDamage damage) {
+  std::lock_guard<std::mutex> guard(m_lock);
+  m_fromHostDamage = damage;
+}
+
 void CLinePort::InjectFromHost(const std::vector<std::uint8_t>& bytes) {
   std::lock_guard<std::mutex> guard(m_lock);
   m_fromHostInjected.insert(m_fromHostInjected.end(), bytes.begin(), bytes.end());
@@ -296,6 +301,12 @@ void CLinePort::Read(void* buffer, std::uint32_t length, std::uint32_t timeoutMs
       if (Chance(m_fromHostRandom, m_faults.corruptFromHost)) {
         byte ^= static_cast<std::uint8_t>(1u << (m_fromHostRandom() % 8));
         ++m_counters.corruptedFromHost;
+        damaged = true;
+      }
+      if ((m_fromHostDamage == FrameDamage::kLength && m_fromHostWatch.AtLength()) ||
+          (m_fromHostDamage == FrameDamage::kCheck && m_fromHostWatch.AtCheck())) {
+        byte ^= m_fromHostDamage == FrameDamage::kLength ? 0x08 : 0x01;
+        m_fromHostDamage = FrameDamage::kNone;
         damaged = true;
       }
       if (byte == LINK_ACK && m_fromHostWatch.AtUnitStart()) ++m_counters.acksFromHost;

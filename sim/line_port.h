@@ -82,6 +82,10 @@ class CLinePort : public CSerialPort {
   // The link's frame number `frame` (counted as framesWritten is) reaches the host with
   // its length byte 0, claiming 256 bytes, and its other bytes as written.
   void DamageLengthToHost(std::uint32_t frame);
+  // The next frame from the updater reaches the model's link with bit 3 of its length
+  // byte flipped, or with one bit of its check byte flipped.
+  enum class FrameDamage { kNone, kLength, kCheck };
+  void DamageNextFromHost(FrameDamage damage);
   // `bytes` reach the model's link ahead of what the updater sends next.
   void InjectFromHost(const std::vector<std::uint8_t>& bytes);
   // For `ms` from now nothing the model writes gets through (to host), or nothing the
@@ -125,6 +129,7 @@ class CLinePort : public CSerialPort {
   // Reader side (what it reads in: injected bytes and the break, under m_lock).
   std::deque<std::uint8_t> m_fromHostInjected;
   Clock::time_point m_fromHostBrokenUntil{};
+  FrameDamage m_fromHostDamage = FrameDamage::kNone;
   std::mt19937 m_fromHostRandom;
   Clock::time_point m_rxLineFree{};
   CWireWatch m_fromHostWatch;

@@ -64,6 +64,13 @@ Faults (all off by default; random ones are repeatable for a given seed):
                             the link knows (0xFF, 0xF0, 0xA5, 0xDA, 0x8C)
   --bad-length-to-host-at N the reply to block N reaches the updater with its length
                             byte damaged into 0 (256 bytes), the rest as sent
+  --bad-length-from-host-at N
+                            block N reaches the unit with bit 3 of its length byte
+                            flipped: the unit reads the rest out of step
+  --bad-check-from-host-at N
+                            block N reaches the unit with its check byte damaged
+  --lose-acked-block N      the unit acknowledges block N and then loses it, as if the
+                            0xA5 had answered a frame made of noise
   --garbage-to-host-at P    a burst of random bytes (none of those five) toward the
                             updater right behind the reply to P: start, end or a block N
   --garbage-from-host-at P  the same burst into what the unit reads, as it takes P
@@ -186,6 +193,9 @@ bool ParseSimOptions(const std::vector<std::string>& args, SimOptions& options, 
       {"--reply-from", [&](const std::string& t) { return u(127, replyFrom)(t) && (faults.replyFrom = replyFrom, true); }},
       {"--bad-control-after-block", block(faults.badControlAfterBlock)},
       {"--bad-length-to-host-at", block(faults.badLengthToHostAtBlock)},
+      {"--bad-length-from-host-at", block(faults.badLengthFromHostAtBlock)},
+      {"--bad-check-from-host-at", block(faults.badCheckFromHostAtBlock)},
+      {"--lose-acked-block", block(faults.loseAckedBlock)},
       {"--garbage-to-host-at", point(faults.garbageToHost)},
       {"--garbage-from-host-at", point(faults.garbageFromHost)},
       {"--garbage-bytes", [&](const std::string& t) { return u(4096, faults.garbageBytes)(t) && faults.garbageBytes > 0; }},

@@ -24,6 +24,9 @@ class CWireWatch {
   const WireCounts& Counts() const { return m_counts; }
   // True between units: the next byte is a control byte or the first of a frame.
   bool AtUnitStart() const { return m_field == Field::Start; }
+  // The next byte is a frame's length byte, or its check byte.
+  bool AtLength() const { return m_field == Field::Length; }
+  bool AtCheck() const { return m_field == Field::Crc; }
   // The receiver gave up the frame it was in, whose bytes stopped coming: a damaged
   // frame, refused. Nothing between units.
   void GiveUpFrame();
