@@ -44,6 +44,10 @@ class CFlashDialog : public CUpdaterDlg {
     m_host.Say(std::string(stage == WaitStage::kStart ? "the start request" : "the end request") +
                " was made again: the unit took it, but no reply came after the link was back");
   }
+  void OnBlockSentAgain(std::uint16_t block) override {
+    m_host.Say("block " + std::to_string(block) +
+               " was sent again: the unit refused it as damaged, then acknowledged it, and no reply came");
+  }
   // cvm6-flash says itself, with the figures, what a noisy line means (CFlashUnit).
   void WarnNoisyLine(const LineDamage&) override {}
   void CheckInterrupt() override {

@@ -485,6 +485,8 @@ bool CLink::UpState() {
       case kNakSeen:
         if (m_outstanding) {
           ++m_txNakResends;
+          // Refused more than once: the far end may be reading our copies out of step.
+          if (++m_outstandingResends > 1) WriteBytes(SyncBlock().data(), SyncBlock().size());
           StartAckClock(WriteFrame(*m_outstanding, m_txSequence));
         } else if (settling) {
           m_settledAt = Clock::now() + m_settleTime;
@@ -505,6 +507,7 @@ bool CLink::UpState() {
         if (ackWanted) {
           StartAckClock(written);
           m_outstanding = std::move(frame);
+          m_outstandingResends = 0;
         } else {
           --m_inFlight;
         }
@@ -514,7 +517,16 @@ bool CLink::UpState() {
         // A frame still outstanding here has lost its acknowledgement (or its NAK) on
         // the line: the far end drops a repeat and acknowledges it again, so sending it
         // once more keeps the download moving and keeps the line alive just as well.
+        // A damaged length byte can leave the far end's receiver out of step with our
+        // frames: it takes the tail of one and the head of the next for a frame, refuses
+        // it silently when its acknowledgement flag reads clear, and a copy of the same
+        // length sent every interval is misread the same way for ever. The sync block
+        // ahead of the copy (one longest frame and a byte) finishes whatever the far end
+        // is in the middle of reading, and the rest of it reads as sync bytes, which a
+        // link that is up passes over: the copy then starts where a unit starts.
         if (m_outstanding) {
+          WriteBytes(SyncBlock().data(), SyncBlock().size());
+          ++m_outstandingResends;
           WriteFrame(*m_outstanding, m_txSequence);
           m_resentOnQuiet = true;
           m_ackClockRunning = false;

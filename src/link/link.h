@@ -188,6 +188,7 @@ class CLink : public CFrameQueues {
   std::uint8_t m_txSequence = 1;
   FramePtr m_outstanding;
   bool m_resentOnQuiet = false;  // the outstanding frame went out again on the quiet time-out
+  std::uint32_t m_outstandingResends = 0;  // copies of it written since the first
   std::chrono::steady_clock::time_point m_settledAt{};  // no new frame before this
   std::chrono::steady_clock::duration m_settleTime{};
   std::uint32_t m_lineBaud = 0;  // the port's rate, for the line time of a round trip

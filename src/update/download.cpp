@@ -1,4 +1,5 @@
 // The Update command: load the image and download it as one target.
+#include <functional>
 #include <memory>
 #include <new>
 
@@ -259,12 +260,16 @@ bool CUpdaterDlg::SendBlocks(const CFlashImage& image) {
     for (std::uint32_t i = 0; i < n; ++i) block[i] = image.GetByte(start + i);
 
     m_writeAcked = false;
-    while (!SendWriteFlash(start, m_blockCount, block, static_cast<std::uint8_t>(n), m_deviceAddress, kNoAddress,
-                           true))
-      if (!WaitToSendAgain()) return false;
+    const std::uint32_t refusedBefore = m_link.GetCounters().txNakResends;
+    const auto send = [&] {
+      while (!SendWriteFlash(start, m_blockCount, block, static_cast<std::uint8_t>(n), m_deviceAddress, kNoAddress,
+                             true))
+        if (!WaitToSendAgain()) return false;
+      return true;
+    };
+    if (!send()) return false;
     bytesSent += n;
-    const std::uint32_t deadline = TimeGetTime() + m_limits.writeMs;
-    PollUntil(m_writeAcked, deadline);
+    AwaitWriteReply(TimeGetTime() + m_limits.writeMs, refusedBefore, send);
     if (!m_writeAcked || m_unitChanged) return false;
     if (m_echoedSequence != m_blockCount) return false;
     ++m_blockCount;
@@ -279,6 +284,34 @@ bool CUpdaterDlg::SendBlocks(const CFlashImage& image) {
     // end + 1 wraps to 0 after a block that ends at 0xFFFFFFFF, which ends the pass.
     nextAddress = end + 1;
     if (nextAddress == 0) return true;
+  }
+}
+
+// A block the unit refused as damaged and then acknowledged, whose reply does not come.
+// A damaged length byte leaves the unit reading the tail of the refused copy and what
+// follows as frames of their own; now and then one of them passes its 8-bit check, and
+// its 0xA5 releases our block although the unit never had it. One 0xDA first has the unit
+// send again a reply it holds; when none comes either, the block goes once more as a new
+// frame. A unit that did have it stores the same bytes again and counts it twice, which
+// the end reply's block count then shows.
+void CUpdaterDlg::AwaitWriteReply(std::uint32_t deadline, std::uint32_t refusedBefore,
+                                  const std::function<bool()>& sendAgain) {
+  enum { kWaiting, kAskedForReply, kSentAgain } step = kWaiting;
+  for (;;) {
+    const std::uint32_t checkAt = TimeGetTime() + m_limits.replyAgainMs;
+    PollUntil(m_writeAcked, TickBefore(checkAt, deadline) ? checkAt : deadline);
+    const std::uint32_t now = TimeGetTime();
+    if (m_writeAcked || m_unitChanged || PortGone() || !TickBefore(now, deadline) || RideThroughOver(now)) return;
+    if (step == kSentAgain || m_ridingThrough || !m_link.TransmitIdle()) continue;
+    if (m_link.GetCounters().txNakResends == refusedBefore) continue;  // never refused: only slow
+    if (step == kWaiting) {
+      step = kAskedForReply;
+      m_link.AskForResend();
+      continue;
+    }
+    step = kSentAgain;
+    OnBlockSentAgain(m_blockCount);
+    if (!sendAgain()) return;
   }
 }
 

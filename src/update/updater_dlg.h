@@ -101,6 +101,9 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // A request of `stage` was made again after a ridden-through link (the unit took it, and
   // no reply came).
   virtual void OnAskedAgain(WaitStage /*stage*/) {}
+  // Block `block` went out again as a new frame: the unit had refused it as damaged, its
+  // acknowledgement came, and its reply did not (see AwaitWriteReply).
+  virtual void OnBlockSentAgain(std::uint16_t /*block*/) {}
   // What the line did to the frames of the last download, from its start request on.
   const LineDamage& LastLineDamage() const { return m_lineDamage; }
   // After the completion prompt of an update in which the unit refused frames as damaged.
@@ -164,6 +167,9 @@ class CUpdaterDlg : public CDialog, public CNetworkNode {
   // Waits for `replied` until the deadline; after each ridden-through link, `askAgain`
   // when the unit took the request and no reply came within replyAgainMs.
   void AwaitReply(const bool& replied, std::uint32_t deadline, const std::function<void()>& askAgain);
+  // The block loop's wait for the write reply, up to `deadline`; `refusedBefore` is the
+  // link's count of frames the unit refused before the block went out.
+  void AwaitWriteReply(std::uint32_t deadline, std::uint32_t refusedBefore, const std::function<bool()>& sendAgain);
   void NoteLineDamage();
   bool WaitForDevice();
   void AwaitAnnouncement(std::uint32_t deadline);  // until m_deviceSeen or the deadline

@@ -83,6 +83,16 @@ MatrixCase LengthDamaged(const char* name, std::uint32_t block) {
   return {{name, ImageSize::Small, plan, kLineLimits, true, {}, 60000}, 3, 1, true};
 }
 
+// A block whose length byte the line damaged on its way to the unit: the unit refuses
+// it, then reads what is left of it and the copies sent again out of step. The sync block
+// ahead of the copy sent on the quiet time-out puts it back in step: one quiet interval,
+// not a run of them (the small image's blocks 4 and 8 were misread for 11 and 7 s).
+MatrixCase OutOfStep(const char* name, std::uint32_t block) {
+  FaultPlan plan;
+  plan.badLengthFromHostAtBlock = static_cast<std::int32_t>(block);
+  return {{name, ImageSize::Small, plan, kLineLimits, true, {}, 6000}, 3, 1};
+}
+
 // Both links' read limit in the rows below, short so that a frame spoilt by noise (a
 // damaged length byte: the unit's reader waits for bytes that never come) costs 1.5 s,
 // not 8.
@@ -142,6 +152,13 @@ std::vector<MatrixCase> Cases() {
                     p.badControlByte = 0x8B;
                   })),
       LengthDamaged("reply to block 4 with a bad length", 4),
+      OutOfStep("block 4 reaches the unit with a bad length", 4),
+      OutOfStep("block 8 reaches the unit with a bad length", 8),
+      // The 0xA5 after the refusal answered a frame noise made up: the block goes again.
+      Succeeds("block 5 refused, then acknowledged and lost", Plan([](FaultPlan& p) {
+                 p.badCheckFromHostAtBlock = 5;
+                 p.loseAckedBlock = 5;
+               })),
       Burst("garbage to host at the start", &FaultPlan::garbageToHost, kAtStart),
       Burst("garbage to host at block 0", &FaultPlan::garbageToHost, AtBlock(0)),
       Burst("garbage to host at block 4", &FaultPlan::garbageToHost, AtBlock(4)),
