@@ -39,7 +39,7 @@ std::string UtcTimeText(std::chrono::system_clock::time_point at) {
   return stamp;
 }
 
-CEventStream::CEventStream(std::FILE* out, std::size_t units) : m_out(out), m_paces(units) {}
+CEventStream::CEventStream(std::FILE* out) : m_out(out) {}
 
 void CEventStream::Send(const char* event, const std::string* port, const std::string& fields, int scope,
                         bool progress) {
@@ -102,7 +102,7 @@ void CEventStream::Progress(std::size_t unit, const std::string& port, std::uint
   const auto now = std::chrono::steady_clock::now();
   const auto permille = static_cast<std::uint32_t>(std::uint64_t{bytes} * 1000 / totalBytes);
   std::lock_guard<std::mutex> guard(m_lock);
-  if (unit >= m_paces.size()) return;
+  if (unit >= m_paces.size()) m_paces.resize(unit + 1);
   Pace& pace = m_paces[unit];
   if (pace.sent && bytes != totalBytes && permille < pace.permille + kProgressStep && now - pace.at < kProgressInterval)
     return;

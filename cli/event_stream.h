@@ -28,8 +28,9 @@ std::string UtcTimeText(std::chrono::system_clock::time_point at = std::chrono::
 
 class CEventStream {
  public:
-  // `units`: how many units the run may have (their progress is throttled one by one).
-  CEventStream(std::FILE* out, std::size_t units);
+  // Each unit's progress is throttled on its own; units are numbered from 0 as the run
+  // finds them (--each-port finds them after the stream has begun).
+  explicit CEventStream(std::FILE* out);
 
   // The image is null when the run ended before one was loaded.
   void RunStarted(const ImageFacts* image);

@@ -1,10 +1,12 @@
 // cvm6-flash: the updater's connect / identify / update procedure from a terminal, for
 // one unit or several at once.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "console_io.h"
@@ -58,7 +60,15 @@ int Run(int argc, char** argv) {
   // First, before any thread starts: every thread then leaves Ctrl-C to one of its own.
   InstallInterruptHandling();
   const ParsedCommandLine parsed = ParseFlashOptions(argc, argv);
-  if (!parsed.options) return parsed.exitStatus;
+  if (!parsed.options) {
+    // A station that asked for events reads its run-ended for a refused command line too.
+    if (parsed.exitStatus != kDone && std::find(argv + 1, argv + argc, std::string_view("--events")) != argv + argc) {
+      CEventStream events(stdout);
+      events.RunStarted(nullptr);
+      events.RunEnded(parsed.exitStatus);
+    }
+    return parsed.exitStatus;
+  }
   FlashOptions options = *parsed.options;
   if (options.version) {
     std::printf(
@@ -78,7 +88,7 @@ int Run(int argc, char** argv) {
   std::FILE* out = options.json || options.events ? stderr : stdout;
   const std::string started = UtcTimeText();
   std::unique_ptr<CEventStream> events;
-  if (options.events) events = std::make_unique<CEventStream>(stdout, options.simulate ? 1 : options.ports.size());
+  if (options.events) events = std::make_unique<CEventStream>(stdout);
 
   std::unique_ptr<CFlashLog> log;
   if (!options.logPath.empty()) {

@@ -72,6 +72,7 @@ def main():
              ["unit-found", "unit-identified", "erase-begun", "progress", "link-lost", "link-back", "unit-done"]),
             ("AnotherDeviceType", sim + image + ["--device-type", "0x41"], None, 4, ["unit-identified", "unit-done"]),
             ("ARefusedImage", sim + ["-i", "missing.hex"], None, 6, []),
+            ("ARefusedCommandLine", sim + ["--no-such-option"], None, 1, []),
             ("NotThePinnedImage", sim + image + ["--expect-sha256", "0" * 64], None, 6, []),
             ("ALogThatCannotBeOpened", sim + ["--log", os.path.join(cwd, "no", "run.log")], None, 1, []),
             ("CtrlCOnceTheEraseBegun", sim + image + ["--write-ms", "200"], "erase-begun", 130,

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <ostream>
@@ -907,6 +908,32 @@ TEST_P(PortsOfABench, FindTheirUnits) {
   EXPECT_TRUE(std::regex_search(run.err, std::regex(substituted(row.stderrPattern), std::regex::extended)));
   EXPECT_NE(unit1.Finish().find("erases: " + std::to_string(row.erases1) + "\n"), std::string::npos);
   EXPECT_NE(unit2.Finish().find("erases: " + std::to_string(row.erases2) + "\n"), std::string::npos);
+}
+
+// Units that --each-port finds once the event stream has begun: each one's progress is
+// told up to its whole image, and each one ends with its own unit-done.
+TEST(PortsOfABenchEvents, EveryUnitFoundByListeningReportsItsProgress) {
+  ScratchDir cwd;
+  SmallImage(cwd);
+  SimProcess unit1({"--erase-ms", "0"}), unit2({"--erase-ms", "0"});
+  PtyPair silent;
+  EnvGuard listed("CVM6_PORTS", unit1.Port() + ":" + silent.SlavePath() + ":" + unit2.Port());
+  const FlashRun run = RunFlash({"--each-port", "auto", "--events"}, cwd.path().string(), Tty::kNone, Action::kNothing);
+  SCOPED_TRACE("stdout:\n" + run.out + "\nstderr:\n" + run.err);
+  ASSERT_EQ(run.status, 0);
+  std::map<std::string, int> wholeProgress, done;
+  std::istringstream lines(run.out);
+  for (std::string line; std::getline(lines, line);) {
+    const auto event = nlohmann::json::parse(line);
+    if (!event["port"].is_string()) continue;
+    const std::string port = event["port"];
+    if (event["event"] == "progress" && event["bytes"] == event["total_bytes"]) ++wholeProgress[port];
+    if (event["event"] == "unit-done") ++done[port];
+  }
+  for (const std::string& port : {unit1.Port(), unit2.Port()}) {
+    EXPECT_EQ(wholeProgress[port], 1) << port;
+    EXPECT_EQ(done[port], 1) << port;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
