@@ -12,6 +12,7 @@
 #include <cctype>
 #include <cstdio>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "console_io.h"
+#include "event_stream.h"
 #include "exit_status.h"
 #include "interrupt_wakes.h"
 #include "output_writer.h"
@@ -440,6 +442,36 @@ TEST(OutputWriter, ACallerNeverWaitsForTheReaderAndOnlyProgressIsMerged) {
   }
   close(fds[0]);
   EXPECT_EQ(all, big + "<p1000\nk1\n<q101\nr2\n");
+}
+
+// A unit's progress goes out at most every 1 % or 500 ms, each unit paced on its own, and
+// its end is always told.
+TEST(EventStream, ProgressIsPacedPerUnitAndItsEndAlwaysGoesOut) {
+  std::FILE* file = std::tmpfile();
+  ASSERT_TRUE(file);
+  const auto start = std::chrono::steady_clock::now();
+  {
+    CEventStream events(file);
+    events.RunStarted(nullptr);
+    for (std::uint32_t bytes = 1; bytes <= 2000; ++bytes)
+      for (std::size_t unit : {0u, 1u})
+        events.Progress(unit, "unit" + std::to_string(unit), bytes / 100, 20, bytes, 2000);
+    events.RunEnded(0);
+  }
+  const auto halfSeconds = (std::chrono::steady_clock::now() - start) / std::chrono::milliseconds(500);
+  std::rewind(file);
+  std::map<std::string, std::vector<std::uint32_t>> sent;
+  char line[512];
+  while (std::fgets(line, sizeof line, file)) {
+    const auto event = nlohmann::json::parse(line);
+    if (event["event"] == "progress") sent[event["port"]].push_back(event["bytes"]);
+  }
+  std::fclose(file);
+  ASSERT_EQ(sent.size(), 2u);
+  for (const auto& [port, bytes] : sent) {
+    EXPECT_LE(bytes.size(), 101u + static_cast<std::size_t>(halfSeconds)) << port;
+    EXPECT_EQ(bytes.back(), 2000u) << port;
+  }
 }
 
 // The last words stay the log's last lines: a unit thread still ending writes nothing after.
