@@ -25,9 +25,16 @@ inline constexpr const char* kExitStatusText =
     "5 download failed, 6 no image, 7 communication error, 8 cancelled: nothing was written,\n"
     "9 complete on a noisy line: more frames than --max-damaged reached the unit damaged, and\n"
     "one may have passed its check unnoticed (update again over a shorter cable or another\n"
+#ifdef _WIN32
+    "adapter), 130 interrupted (Ctrl-C, Ctrl-Break, the console closed, a log-off or a\n"
+    "shutdown). With several units: 0 when every unit is done, else the status of the first\n"
+    "unit in --port order whose erase had begun and that did not finish, or when there is\n"
+    "none, of the first unit that is not done.\n"
+#else
     "adapter), 130 interrupted (Ctrl-C, SIGTERM, SIGHUP). With several units: 0 when every unit\n"
     "is done, else the status of the first unit in --port order whose erase had begun and that\n"
     "did not finish, or when there is none, of the first unit that is not done.\n"
+#endif
     "\n"
     "The list file (cvm6.ini, or a list given with --image): one entry per line, a hex file's\n"
     "name (no blanks, at most 79 characters) and its base address in hexadecimal, as in\n"
