@@ -18,7 +18,8 @@ struct UpdateLimits {
   // After a dropped link was ridden through, a start or end request the unit took whose
   // reply has not come this long after the link came back is made again (the start
   // request once, and only before the first block). The device data request has its
-  // own, deviceDataRetryMs.
+  // own, deviceDataRetryMs. A block the unit refused, then acknowledged, whose reply has
+  // not come this long is asked for with 0xDA, and as long again after sent once more.
   std::uint32_t replyAgainMs = 3000;
   // The link is up, the unit has not announced itself this long and sends keep-alives:
   // its link is still up from a session that ended without taking it down (Ctrl-C, a
