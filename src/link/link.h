@@ -90,6 +90,9 @@ class CLink : public CFrameQueues {
   // Keep-alive bytes received since Start: the far end's link is up and it has nothing
   // to say.
   std::uint32_t KeepAlivesReceived() const { return m_rxKeepAlives.load(); }
+  // Frames written again because the far end answered them with 0xDA (LinkCounters::
+  // txNakResends), without copying every counter: for the block loop.
+  std::uint32_t FramesRefused() const { return m_txNakResends.load(); }
   // Times since Start that the far end numbered a new frame from 1 again, other than after
   // 255: it started afresh (lost power). A far end whose link only went down and came back
   // numbers on.

@@ -260,7 +260,7 @@ bool CUpdaterDlg::SendBlocks(const CFlashImage& image) {
     for (std::uint32_t i = 0; i < n; ++i) block[i] = image.GetByte(start + i);
 
     m_writeAcked = false;
-    const std::uint32_t refusedBefore = m_link.GetCounters().txNakResends;
+    const std::uint32_t refusedBefore = m_link.FramesRefused();
     const auto send = [&] {
       while (!SendWriteFlash(start, m_blockCount, block, static_cast<std::uint8_t>(n), m_deviceAddress, kNoAddress,
                              true))
@@ -303,7 +303,7 @@ void CUpdaterDlg::AwaitWriteReply(std::uint32_t deadline, std::uint32_t refusedB
     const std::uint32_t now = TimeGetTime();
     if (m_writeAcked || m_unitChanged || PortGone() || !TickBefore(now, deadline) || RideThroughOver(now)) return;
     if (step == kSentAgain || m_ridingThrough || !m_link.TransmitIdle()) continue;
-    if (m_link.GetCounters().txNakResends == refusedBefore) continue;  // never refused: only slow
+    if (m_link.FramesRefused() == refusedBefore) continue;  // never refused: only slow
     if (step == kWaiting) {
       step = kAskedForReply;
       m_link.AskForResend();
