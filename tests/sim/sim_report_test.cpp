@@ -99,7 +99,8 @@ TEST(SimOptions, EverySwitchReachesTheConfiguration) {
        "--drop-to-host", "0.03", "--drop-from-host", "0.04", "--nak-ack", "3", "--nak-every", "11", "--lose-ack", "4", "--duplicate-every",
        "5", "--silent-after-block", "6", "--close-after-block", "7", "--wrong-sequence-at-block", "8", "--wrong-target",
        "--block-count-offset", "-2", "--reply-from", "9", "--no-announce", "--bad-control-after-block", "10",
-       "--bad-control-byte", "0x8B", "--bad-length-to-host-at", "12"},
+       "--bad-control-byte", "0x8B", "--bad-length-to-host-at", "12", "--bad-length-from-host-at", "13",
+       "--bad-check-from-host-at", "14", "--lose-acked-block", "15"},
       options, error))
       << error;
   const auto& c = options.config;
@@ -134,6 +135,9 @@ TEST(SimOptions, EverySwitchReachesTheConfiguration) {
   EXPECT_EQ(c.faults.badControlAfterBlock, 10);
   EXPECT_EQ(c.faults.badControlByte, 0x8B);
   EXPECT_EQ(c.faults.badLengthToHostAtBlock, 12);
+  EXPECT_EQ(c.faults.badLengthFromHostAtBlock, 13);
+  EXPECT_EQ(c.faults.badCheckFromHostAtBlock, 14);
+  EXPECT_EQ(c.faults.loseAckedBlock, 15);
 }
 
 TEST(SimOptions, ConfigurationAnnouncementMovesTheDefaultAddresses) {
