@@ -412,7 +412,7 @@ bool CLink::DownState(bool first) {
     if (ready == 2) continue;  // stop or failure: seen at the top
     m_active = true;
     Notice(kNoticeNowActive);
-    if (ready == 0) WriteBytes(SyncBlock().data(), SyncBlock().size());
+    if (ready == 0) WriteSyncBlock();
     m_wakeSeen.Reset();
     ++m_linkSyncs;
     return true;
@@ -464,7 +464,7 @@ bool CLink::UpState() {
       }
       case kWakeSeen:
         ++m_linkSyncs;
-        WriteBytes(SyncBlock().data(), SyncBlock().size());
+        WriteSyncBlock();
         break;
       case kSyncSeen:
         break;
@@ -486,7 +486,7 @@ bool CLink::UpState() {
         if (m_outstanding) {
           ++m_txNakResends;
           // Refused more than once: the far end may be reading our copies out of step.
-          if (++m_outstandingResends > 1) WriteBytes(SyncBlock().data(), SyncBlock().size());
+          if (++m_outstandingResends > 1) WriteSyncBlock();
           StartAckClock(WriteFrame(*m_outstanding, m_txSequence));
         } else if (settling) {
           m_settledAt = Clock::now() + m_settleTime;
@@ -525,7 +525,7 @@ bool CLink::UpState() {
         // is in the middle of reading, and the rest of it reads as sync bytes, which a
         // link that is up passes over: the copy then starts where a unit starts.
         if (m_outstanding) {
-          WriteBytes(SyncBlock().data(), SyncBlock().size());
+          WriteSyncBlock();
           ++m_outstandingResends;
           WriteFrame(*m_outstanding, m_txSequence);
           m_resentOnQuiet = true;
@@ -560,6 +560,8 @@ void CLink::Notice(std::uint16_t id) {
 void CLink::WriteBytes(const std::uint8_t* bytes, std::size_t count) {
   m_port->Write(bytes, static_cast<std::uint32_t>(count), 0);
 }
+
+void CLink::WriteSyncBlock() { WriteBytes(SyncBlock().data(), SyncBlock().size()); }
 
 std::size_t CLink::WriteFrame(const Frame& frame, std::uint8_t sequence) {
   const EncodedFrame encoded = EncodeFrame(frame, sequence);

@@ -141,6 +141,7 @@ class CLink : public CFrameQueues {
   void DropOutstanding();
   void Notice(std::uint16_t id);
   void WriteBytes(const std::uint8_t* bytes, std::size_t count);
+  void WriteSyncBlock();  // 261 x 0xF0
   // Returns the bytes written.
   std::size_t WriteFrame(const Frame& frame, std::uint8_t sequence);
   // The outstanding frame has just been written whole: its acknowledgement's clock starts.
