@@ -24,16 +24,19 @@ bool InterruptRequested();
 // closed under the program, a log-off or a shutdown.
 extern const char* const kInterruptCauses;
 // While it lives, runs `wake` on each interrupt, from a thread that is not a signal
-// handler (so it may set events); at once if one has already come.
+// handler (so it may set events); at once if one has already come. `firstWords` runs
+// just before, while InterruptRequested() is still false: what it logs comes before
+// anything a unit writes once it sees the interrupt.
 class CInterruptWake {
  public:
-  explicit CInterruptWake(std::function<void()> wake);
+  explicit CInterruptWake(std::function<void()> wake, std::function<void()> firstWords = {});
   ~CInterruptWake();
   CInterruptWake(const CInterruptWake&) = delete;
   CInterruptWake& operator=(const CInterruptWake&) = delete;
 
  private:
-  std::function<void()> m_wake;
+  friend void RunInterruptWakes();
+  std::function<void()> m_wake, m_firstWords;
 };
 
 // While it lives, `words` is what a second interrupt says before the program ends at

@@ -29,9 +29,9 @@ void SignalThread(sigset_t signals) {
     int signal = 0;
     if (sigwait(&signals, &signal) != 0) continue;
     if (!MarkInterrupted()) LeaveAtOnce();
+    RunInterruptWakes();
     const char byte = 1;
     (void)!write(g_interruptPipe[1], &byte, 1);
-    RunInterruptWakes();
   }
 }
 

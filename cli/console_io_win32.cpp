@@ -33,14 +33,14 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
   if (ending) {
     // Whether or not a Ctrl-C came before: the process ends when this returns.
     MarkInterrupted();
-    if (g_interruptEvent) SetEvent(g_interruptEvent);
     RunInterruptWakes();
+    if (g_interruptEvent) SetEvent(g_interruptEvent);
     WaitForRunEnd(kLastWordsMs);
     return TRUE;
   }
   if (!MarkInterrupted()) LeaveAtOnce();
-  if (g_interruptEvent) SetEvent(g_interruptEvent);
   RunInterruptWakes();
+  if (g_interruptEvent) SetEvent(g_interruptEvent);
   return TRUE;  // handled: the procedure ends itself, the unit's link and port cleanly
 }
 

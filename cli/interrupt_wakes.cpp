@@ -11,9 +11,10 @@
 namespace cvm6 {
 namespace {
 
+std::atomic<bool> g_claimed{false};
 std::atomic<bool> g_requested{false};
 std::mutex g_wakesLock;
-std::vector<const std::function<void()>*> g_wakes;
+std::vector<const CInterruptWake*> g_wakes;
 std::mutex g_lastWordsLock;
 std::function<void()> g_lastWords;
 
@@ -38,24 +39,31 @@ void LeaveAtOnce() {
   std::_Exit(130);
 }
 
-bool MarkInterrupted() { return !g_requested.exchange(true); }
+bool MarkInterrupted() { return !g_claimed.exchange(true); }
 
 void RunInterruptWakes() {
   std::lock_guard<std::mutex> guard(g_wakesLock);
-  for (const auto* wake : g_wakes) (*wake)();
+  for (const auto* wake : g_wakes)
+    if (wake->m_firstWords) wake->m_firstWords();
+  g_requested.store(true);
+  for (const auto* wake : g_wakes) wake->m_wake();
 }
 
 bool InterruptRequested() { return g_requested.load(); }
 
-CInterruptWake::CInterruptWake(std::function<void()> wake) : m_wake(std::move(wake)) {
+CInterruptWake::CInterruptWake(std::function<void()> wake, std::function<void()> firstWords)
+    : m_wake(std::move(wake)), m_firstWords(std::move(firstWords)) {
   std::lock_guard<std::mutex> guard(g_wakesLock);
-  if (g_requested.load()) m_wake();
-  g_wakes.push_back(&m_wake);
+  if (g_requested.load()) {
+    if (m_firstWords) m_firstWords();
+    m_wake();
+  }
+  g_wakes.push_back(this);
 }
 
 CInterruptWake::~CInterruptWake() {
   std::lock_guard<std::mutex> guard(g_wakesLock);
-  std::erase(g_wakes, &m_wake);
+  std::erase(g_wakes, this);
 }
 
 }  // namespace cvm6

@@ -6,9 +6,11 @@
 
 namespace cvm6 {
 
-// Marks the interrupt; false when one had already come (the second Ctrl-C).
+// Claims the interrupt; false when one had already come (the second Ctrl-C). The units
+// see it only once RunInterruptWakes has run every wake's first words.
 bool MarkInterrupted();
-// Runs every wake registered now.
+// Runs the first words of every wake registered now, then makes InterruptRequested()
+// true, then runs the wakes. The system's file signals its own waits after this.
 void RunInterruptWakes();
 // The second interrupt: the last words registered with CLastWords (which units had begun
 // their erase, the log's last line), then the end of the program with status 130.

@@ -215,10 +215,11 @@ int Run(int argc, char** argv) {
     for (std::size_t i = 0; i < options.ports.size(); ++i)
       units.push_back(std::make_unique<CFlashUnit>(i, options.ports[i], shared));
     {
-      CInterruptWake wake([&units, &log] {
-        if (log) log->Write(std::string("interrupt (") + kInterruptCauses + "): stopping every unit");
-        for (auto& unit : units) unit->Wake();
-      });
+      CInterruptWake wake([&units] { for (auto& unit : units) unit->Wake(); },
+                          [&log] {
+                            if (log)
+                              log->Write(std::string("interrupt (") + kInterruptCauses + "): stopping every unit");
+                          });
       // A second interrupt ends the program at once, wherever the units are; it still
       // says for each whether its erase had begun, and the log says so too.
       CLastWords lastWords([&units, &log, &events] {

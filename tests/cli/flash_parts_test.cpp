@@ -474,6 +474,26 @@ TEST(EventStream, ProgressIsPacedPerUnitAndItsEndAlwaysGoesOut) {
   }
 }
 
+// The interrupt's first words (the log's "stopping every unit") come before any unit can
+// see the interrupt and write its own end, and the wakes run once it can; a wake made
+// after the interrupt gets both at once, in the same order. The flag is the process's
+// own, so the interrupt comes in a child.
+TEST(FirstInterrupt, ItsFirstWordsComeBeforeAnyUnitSeesIt) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::string order;
+    auto note = [&order](char what) { order += what, order += InterruptRequested() ? '1' : '0'; };
+    CInterruptWake early([&] { note('w'); }, [&] { note('f'); });
+    if (!MarkInterrupted() || InterruptRequested()) _exit(10);
+    RunInterruptWakes();
+    CInterruptWake late([&] { note('W'); }, [&] { note('F'); });
+    _exit(order == "f0w1F1W1" ? 0 : 11);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 // The last words stay the log's last lines: a unit thread still ending writes nothing after.
 TEST(SecondInterrupt, NothingComesAfterTheLogsLastWords) {
   ScratchDir dir;
