@@ -25,8 +25,8 @@ bool InterruptRequested();
 extern const char* const kInterruptCauses;
 // While it lives, runs `wake` on each interrupt, from a thread that is not a signal
 // handler (so it may set events); at once if one has already come. `firstWords` runs
-// just before, while InterruptRequested() is still false: what it logs comes before
-// anything a unit writes once it sees the interrupt.
+// just before it. When the interrupt comes, InterruptRequested() is still false then, so
+// what it logs comes before anything a unit writes once it sees the interrupt.
 class CInterruptWake {
  public:
   explicit CInterruptWake(std::function<void()> wake, std::function<void()> firstWords = {});
